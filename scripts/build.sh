@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree: scripts/build.sh [DIR] [extra cmake arguments...]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-build}
+shift || true
+cmake -S "$here" -B "$here/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$here/$dir" -j"$(nproc)"

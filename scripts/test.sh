@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs every test: the normal build, then the whole suite again under AddressSanitizer +
+# UndefinedBehaviorSanitizer and under ThreadSanitizer.
+#   scripts/test.sh            all three builds
+#   scripts/test.sh --quick    the normal build only
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/setup.sh
+
+run_suite() {
+  local dir=$1
+  shift
+  echo "== $dir: configure and build"
+  bash scripts/build.sh "$dir" "$@"
+  echo "== $dir: tests"
+  (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+}
+
+export QT_QPA_PLATFORM=offscreen
+run_suite build
+if [ "${1:-}" != "--quick" ]; then
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_suite build-asan -DORLO_SANITIZE=address -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    run_suite build-tsan -DORLO_SANITIZE=thread -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
+fi
+echo "== all test suites passed"

@@ -1,0 +1,188 @@
+// COrloDlg: the main dialog as a toolkit-neutral controller. It holds all state of the
+// programmer (port, protocol buffers and counters, the staging buffer, the bound texts and
+// numbers) and talks to the screen only through the window layer (IWindow). Its handlers are
+// implemented in the folder of the subsystem they belong to.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "app/ByteArray.h"
+#include "app/Controls.h"
+#include "app/Resource.h"
+#include "app/Window.h"
+#include "protocol/Protocol.h"
+#include "serial/Comm.h"
+#include "serial/PortTable.h"
+#include "serial/SerialTransport.h"
+
+namespace orlo {
+
+struct FlashRegion;
+struct ReadBackRow;
+struct BitmapVariant;
+
+// What the dialog is given by its front-end. Nothing here is global: two dialogs may run side
+// by side, each with its own window and port.
+struct OrloEnvironment {
+    IWindow* window = nullptr;
+    ISerialBackend* serial = nullptr;
+    IPortTable* ports = nullptr;
+    std::function<std::time_t()> now;  // wall clock for log stamps; std::time when empty
+};
+
+// A queued input message as PreTranslateMessage sees it.
+struct InputMessage {
+    uint32_t message = 0;  // WM_KEYDOWN, WM_MOUSEMOVE, ...
+    uintptr_t wParam = 0;  // virtual key for WM_KEYDOWN
+    intptr_t lParam = 0;
+    int focusId = 0;  // id of the control that has the keyboard focus (0: none)
+};
+
+struct CDataExchange {
+    bool m_bSaveAndValidate = false;  // TRUE: controls -> members
+    bool m_bFailed = false;           // an integer field did not hold a number
+};
+
+class COrloDlg {
+public:
+    static constexpr const char* kAppTitle = "Orlo";  // caption of plain message boxes
+    static constexpr const char* kWindowTitle = "for RDX-5812LQ Ver 1.0";
+    static constexpr uint32_t IMAGE_BUFFER_SIZE = 0x800000;  // bytes of the staging buffer
+    static constexpr uint32_t RX_EXPECT_AFTER_OPEN = 250;    // first unit after Open
+    static constexpr uint32_t RX_EXPECT_UNKNOWN = 9999;      // length not yet known
+
+    explicit COrloDlg(const OrloEnvironment& env);
+    ~COrloDlg();
+    COrloDlg(const COrloDlg&) = delete;
+    COrloDlg& operator=(const COrloDlg&) = delete;
+
+    // --- framework operations (app/) ----------------------------------------------------
+    bool OnInitDialog();
+    void DoDataExchange(CDataExchange* pDX);
+    bool UpdateData(bool bSaveAndValidate = true);
+    // True when the message is consumed (Enter, Escape); runs UpdateData(TRUE) first.
+    bool PreTranslateMessage(const InputMessage& msg);
+    // The window procedure: routes by the message map. Errors raised by handlers (the
+    // index-tested buffers) are reported in a message box, as the framework would.
+    intptr_t WindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // A click or notification from control `id` (WM_COMMAND).
+    bool OnCommand(int id, int notification);
+    IWindow& Window() { return *m_wnd; }
+    IPortTable& Ports() { return *m_env.ports; }
+
+    // --- handlers of the message map -----------------------------------------------------
+    void OnSysCommand(unsigned id, intptr_t param);
+    void OnPaint();
+    intptr_t OnQueryDragIcon();
+    intptr_t OnCommRx(uintptr_t wParam, intptr_t lParam);  // protocol/
+    void OnPortDropDown();                                // serial/
+    void OnPortSelChange();                               // serial/
+    void OnOpenPort();                                    // serial/
+    void OnClosePort();                                   // serial/
+    void OnTestTx();                                      // protocol/
+    void OnMouseMove(unsigned flags, int x, int y);
+    void OnSaveAs();  // log/
+    void OnReadLogAndSave();
+    void OnBmp1Bit();             // tools/
+    void OnProgramVoice();        // images/
+    void OnProgramMap();          // images/
+    void OnProgramApplication();  // images/
+    void OnTimer(uintptr_t id);
+    void OnReadApplication();   // protocol/
+    void OnReadMap();           // protocol/
+    void OnReadVoice();         // protocol/
+    void OnCheckApplication();  // protocol/
+    bool OnDeviceChange(unsigned event, uintptr_t data);
+    void OnReadUser();     // protocol/
+    void OnProgramUser();  // images/
+    void OnSweepMaxPlus100();   // protocol/
+    void OnSweepMaxPlus10();    // protocol/
+    void OnSweepMaxMinus100();  // protocol/
+    void OnSweepMaxMinus10();   // protocol/
+    void OnSweepMinPlus100();   // protocol/
+    void OnSweepMinPlus10();    // protocol/
+    void OnSweepMinMinus100();  // protocol/
+    void OnSweepMinMinus10();   // protocol/
+    void OnSweepRead();         // protocol/
+    void OnBmp4Bit();           // tools/
+
+    // --- protocol steps ------------------------------------------------------------------
+    // Seals (CRC at [m_txLen-3..m_txLen-2] when [0] is 0x04 and the length field is >= 7) and
+    // hands `count` bytes of m_txFrame to the port; clears m_rxFrame[0..6].
+    void SendFrame(int count);
+    void OnAck();
+    void OnNak();
+    void BuildBlockFrame(uint8_t command);
+    static uint8_t ProgressPercent(uint32_t offset, uint32_t size);
+    static uint32_t CountdownSeconds(uint32_t imageSize);
+    void StartProgramming(const FlashRegion& region);
+    void StartReadBack(const ReadBackRow& row);
+    void OnReadData();
+    void OnCheckData();
+    void SendSweepQuery();
+    void OnSweepReport();
+    void OnDeviceLine();
+    void OnLogStart();
+    void StampStartTime();
+    void ConvertBitmap(const BitmapVariant& variant);
+
+    // Position of the minimised icon: ((client - icon + 1) / 2) in signed division.
+    static int IconOffset(int clientExtent, int iconExtent);
+
+    // --- members, in declaration order ---------------------------------------------------
+    int m_hIcon = IDR_MAINFRAME;
+    CComm m_comm;
+    std::array<uint8_t, FRAME_MAX_LEN> m_txFrame{};
+    std::array<uint8_t, FRAME_MAX_LEN> m_rxFrame{};
+    CComboBox m_comboPort;
+    CButton m_btnOpen;
+    CButton m_btnClose;
+    int32_t m_rxLen = 0;
+    int32_t m_txLen = 0;
+    uint32_t m_retryCount = 0;
+    uint32_t m_rxExpected = 0;
+    uint32_t m_countdown = 0;
+    std::string m_lineText;
+    int32_t m_portNumber = 0;
+    int32_t m_mouseX = 0;
+    int32_t m_mouseY = 0;
+    std::string m_outputPath;  // the log file
+    int32_t m_logEnabled = 0;
+    uint8_t m_progress = 0;
+    std::string m_logPathText;
+    int64_t m_startTime = 0;
+    CButton m_btnSaveAs;
+    CListBox m_listLog;
+    CByteArray m_image;
+    uint32_t m_imageOffset = 0;
+    uint32_t m_imageSize = 0;
+    uint32_t m_imageBase = 0;
+    CProgressCtrl m_progressBar;
+    std::string m_status;
+    std::string m_checkText;
+    int32_t m_maxDelta = 0;
+    int32_t m_minDelta = 0;
+    int32_t m_sweepTime = 0;
+    int32_t m_sweepMax = 0;
+    int32_t m_sweepMin = 0;
+    int32_t m_tm = 0;
+    int32_t m_sweepReset = 0;
+
+    // Read-back keeps its own file path and run flag, apart from the log file: a read-back
+    // file never receives log lines, and a reply nobody asked for is ignored.
+    std::string m_readBackPath;
+    bool m_readBackActive = false;
+
+private:
+    std::time_t Now() const;
+    int AfxMessageBox(const std::string& text, unsigned type = MB_OK);
+
+    OrloEnvironment m_env;
+    IWindow* m_wnd;
+};
+
+}  // namespace orlo
