@@ -5,6 +5,6 @@ namespace orlo {
 
 void COrloDlg::OnTimer(uintptr_t) {}
 
-uint32_t COrloDlg::CountdownSeconds(uint32_t s) { return (s / 2048 + 1) / 10 + 1; }
+
 
 }  // namespace orlo
