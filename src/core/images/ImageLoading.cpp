@@ -1,16 +1,120 @@
-// PLACEHOLDER: not yet implemented.
+// The four Program buttons: pick an image file, test it against its region's limit, stage it in
+// the 8 MiB buffer behind a fill of 0xFF, prime the block counters and send the region's start
+// frame. The device's reply to the start frame drives everything after that.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
 #include "app/OrloDlg.h"
+#include "images/FlashRegion.h"
 
 namespace orlo {
 
-void COrloDlg::OnProgramVoice() {}
+namespace {
 
-void COrloDlg::OnProgramMap() {}
+constexpr std::size_t kReadChunk = 1 << 16;  // bytes per read of an image file
 
-void COrloDlg::OnProgramApplication() {}
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-void COrloDlg::OnProgramUser() {}
+}  // namespace
 
-void COrloDlg::StartProgramming(const FlashRegion&) {}
+void COrloDlg::OnProgramApplication() {
+    StartProgramming(Region(RegionId::Application));
+}
+
+void COrloDlg::OnProgramVoice() {
+    StartProgramming(Region(RegionId::Voice));
+}
+
+void COrloDlg::OnProgramMap() {
+    StartProgramming(Region(RegionId::Map));
+}
+
+void COrloDlg::OnProgramUser() {
+    StartProgramming(Region(RegionId::User));
+}
+
+void COrloDlg::StartProgramming(const FlashRegion& region) {
+    FileDialogRequest request;
+    request.open = true;
+    request.flags = 0;
+    request.filter = std::string(region.openFilter);
+    request.ownedByDialog = true;
+    const FileDialogResult chosen = m_wnd->DoFileDialog(request);
+    if (!chosen.ok) return;
+    const std::string& path = chosen.fullPath;
+
+    // A file that cannot be opened or measured, and an empty one, are refused before anything
+    // is touched: no staged byte, counter or frame changes. An empty image would have no block
+    // to write and nothing to take a percentage of.
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    std::error_code ec;
+    const bool regular = file && std::filesystem::is_regular_file(path, ec);
+    const std::uintmax_t length = regular ? std::filesystem::file_size(path, ec) : 0;
+    if (!file) {
+        AfxMessageBox("Can not open " + path);
+        return;
+    }
+    if (!regular || ec) {
+        AfxMessageBox("Can not read " + path);
+        return;
+    }
+    if (length == 0) {
+        AfxMessageBox("The image file is empty: " + path);
+        return;
+    }
+
+    m_wnd->BeginWaitCursor();
+    m_image.Fill(0xFF);
+    // A length beyond 32 bits is far above every limit; it is kept as the largest refused size.
+    m_imageSize = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
+
+    if (length >= static_cast<std::uintmax_t>(region.maxSize) + 1) {
+        AfxMessageBox(std::string(region.tooBig));
+        m_wnd->EndWaitCursor();
+        return;
+    }
+
+    // The whole file in large reads, in file order.
+    uint8_t* dest = m_image.Range(0, m_imageSize);
+    std::size_t done = 0;
+    while (done < m_imageSize) {
+        const std::size_t want = std::min<std::size_t>(kReadChunk, m_imageSize - done);
+        const std::size_t got = std::fread(dest + done, 1, want, file.get());
+        if (got == 0) break;
+        done += got;
+    }
+    m_wnd->EndWaitCursor();
+    file.reset();
+    if (done != m_imageSize) {
+        // The file shrank or failed while being read: treated like a refused file, so no
+        // partly staged image is ever sent.
+        m_image.Fill(0xFF);
+        AfxMessageBox("Can not read " + path);
+        return;
+    }
+
+    m_txLen = FRAME_MIN_LEN;
+    m_imageOffset = 0;
+    m_imageBase = region.base;
+    m_retryCount = 0;
+
+    m_txFrame[0] = FRAME_START;
+    m_txFrame[1] = 0x00;
+    m_txFrame[2] = static_cast<uint8_t>(FRAME_MIN_LEN);
+    m_txFrame[3] = RegionCommand(region.family, CMD_START);
+    m_txFrame[6] = FRAME_END;
+
+    m_progressBar.SetPos(0);
+    SendFrame(m_txLen);
+    UpdateData(false);
+}
 
 }  // namespace orlo

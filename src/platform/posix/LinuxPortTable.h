@@ -1,0 +1,68 @@
+// The table of serial ports on Linux, read from sysfs each time the list is asked for, plus
+// extra device paths (a simulated device's pseudo-terminal) from the environment or the caller.
+//
+// COM numbers, fixed by the kernel's name of a port so that a port keeps its name while it
+// stays plugged in (the kernel keeps ttyUSBn / ttyACMn for as long as the device is there):
+//   ttyS0 .. ttyS8          -> COM1 .. COM9    (on-board UARTs that really exist)
+//   ttyUSB0 .. ttyUSB29     -> COM10 .. COM39  (USB serial converters)
+//   ttyACM0 .. ttyACM29     -> COM40 .. COM69  (USB modem-class devices)
+//   other real UARTs        -> COM70 .. COM79  (ttyS9 and up, ttyAMA*, ...; sorted by name)
+//   extra paths             -> COM80 .. COM99  (ORLO_EXTRA_PORTS in order, then AddExtraPath)
+// A port that does not fit its range is left out, so no name ever has more than two digits.
+// Phantom UARTs (a ttyS entry the kernel reserves without hardware behind it: port type 0)
+// are left out, and so is every entry whose device node does not exist.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/PortTable.h"
+
+namespace orlo {
+
+class LinuxPortTable : public IPortTable {
+  public:
+    // Reads an environment variable; empty when it is not set.
+    using EnvReader = std::function<std::string(const std::string&)>;
+
+    static constexpr const char* kExtraPortsVariable = "ORLO_EXTRA_PORTS";
+
+    // `sysfsRoot` holds class/tty (normally /sys), `devDir` the device nodes (normally /dev);
+    // `env` reads the environment (the process environment when empty). Tests pass a fake tree.
+    explicit LinuxPortTable(std::string sysfsRoot = "/sys", std::string devDir = "/dev",
+                            EnvReader env = {});
+
+    bool Open() override;
+    std::vector<PortInfo> Enumerate() override;
+    // Accepts "COM12" and the device-namespace form "\\.\COM12".
+    std::string Resolve(const std::string& comName) override;
+
+    // Adds a device path to the list (for example the command line's --port PATH). A path that
+    // is already listed is not added twice.
+    void AddExtraPath(const std::string& path);
+
+  private:
+    struct Candidate {
+        int comNumber;
+        PortInfo info;
+    };
+    struct ExtraPath {
+        std::string path;
+        bool fromEnvironment;
+    };
+    std::vector<Candidate> SystemPorts() const;
+    std::vector<ExtraPath> ExtraPaths() const;
+    std::string UsbDescription(const std::string& deviceDir) const;
+    bool IsRealUart(const std::string& name, const std::string& ttyDir,
+                    const std::string& node) const;
+
+    std::string m_sysfsRoot;
+    std::string m_devDir;
+    EnvReader m_env;
+    mutable std::mutex m_mutex;  // guards m_added
+    std::vector<std::string> m_added;
+};
+
+}  // namespace orlo
