@@ -1,0 +1,38 @@
+#include "log/RLine.h"
+
+namespace orlo {
+
+std::string RewriteRLine(const uint8_t* line, std::size_t len) {
+    std::string out;
+    // Unsigned so that overflow wraps modulo 2^32; shown as the signed value of those 32 bits.
+    uint32_t t = 0;
+    for (std::size_t i = 2; i < len; ++i) {
+        const uint8_t c = line[i];
+        if (c == ',') {
+            out += std::to_string(static_cast<int32_t>(t));
+            out += ',';
+            t = 0;
+        } else if (c == '\r' || c == '\n') {
+            out += static_cast<char>(c);
+        } else if (c == ' ') {
+            continue;
+        } else if (c <= '9') {
+            t = t * 16 + static_cast<uint32_t>(c - 48);
+        } else {
+            t = t * 16 + static_cast<uint32_t>(c - 55);
+        }
+    }
+    return out;
+}
+
+std::string LogFileText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace orlo
