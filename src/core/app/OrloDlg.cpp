@@ -1,40 +1,125 @@
-// PLACEHOLDER: not yet implemented.
+// COrloDlg: construction, start-up, the keyboard filter, the system menu, painting and the
+// small handlers that belong to the window itself.
 #include "app/OrloDlg.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "app/DialogTemplate.h"
 
 namespace orlo {
 
-COrloDlg::COrloDlg(const OrloEnvironment& env) : m_comm(env.serial), m_env(env), m_wnd(env.window) {}
+COrloDlg::COrloDlg(const OrloEnvironment& env) : m_comm(env.serial), m_env(env), m_wnd(env.window) {
+    m_hIcon = IDR_MAINFRAME;
+    // Every message for the window reaches this dialog; the window holds no other state of it.
+    m_wnd->SetWndProc(
+        [this](uint32_t msg, uintptr_t w, intptr_t l) { return WindowProc(msg, w, l); });
+}
 
-COrloDlg::~COrloDlg() {}
+COrloDlg::~COrloDlg() {
+    // The window goes first: a notification the reader is still sending returns at once
+    // instead of reaching a dialog that is being taken apart. Then the members go in reverse
+    // order, and m_comm closes a port that is still open and joins its reader.
+    m_wnd->Destroy();
+}
 
-bool COrloDlg::OnInitDialog() { return true; }
+bool COrloDlg::OnInitDialog() {
+    // What the dialog base does before us: the controls exist (the hidden ones without the
+    // visible style) and the members are written into them once.
+    for (const auto& control : kMainDialogTemplate.controls)
+        if (control.id != IDC_STATIC && !control.shown) m_wnd->ShowControl(control.id, false);
+    UpdateData(false);
 
-void COrloDlg::DoDataExchange(CDataExchange*) {}
+    m_wnd->AppendSystemMenu(IDM_ABOUTBOX, kAboutMenuText);  // after a separator
+    m_wnd->SetIcon(m_hIcon, true);
+    m_wnd->SetIcon(m_hIcon, false);
+    m_wnd->SetTitle(kWindowTitle);
 
-bool COrloDlg::UpdateData(bool) { return true; }
+    m_image.SetSize(IMAGE_BUFFER_SIZE);
+    m_imageSize = 0;
+    m_imageOffset = 0;
+    m_progressBar.SetPos(0);
 
-bool COrloDlg::PreTranslateMessage(const InputMessage&) { return false; }
+    m_btnOpen.EnableWindow(false);
+    m_btnClose.EnableWindow(false);
 
-intptr_t COrloDlg::WindowProc(uint32_t, uintptr_t, intptr_t) { return 0; }
+    m_status = "Ready";
+    m_sweepTime = 40;
+    m_tm = 20000;
+    UpdateData(false);
+    return true;
+}
 
-bool COrloDlg::OnCommand(int, int) { return false; }
+bool COrloDlg::PreTranslateMessage(const InputMessage& msg) {
+    UpdateData(true);  // a control that holds no number keeps its member; nothing to report
+    if (msg.message == WM_KEYDOWN) {
+        // Neither Enter nor Escape may end the dialog: it closes only by its close box.
+        if (msg.wParam == static_cast<uintptr_t>(VK_RETURN)) return msg.focusId != IDOK;
+        if (msg.wParam == static_cast<uintptr_t>(VK_ESCAPE)) return true;
+    }
+    return false;
+}
 
-void COrloDlg::OnSysCommand(unsigned, intptr_t) {}
+void COrloDlg::OnSysCommand(unsigned id, intptr_t) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) m_wnd->ShowAboutBox();
+    // Every other command (minimise, move, close) is the front-end's default processing.
+}
 
-void COrloDlg::OnPaint() {}
+void COrloDlg::OnPaint() {
+    // Nothing to draw here: the front-end paints the controls, and when the window is
+    // minimised it centres the icon with IconOffset.
+}
 
-intptr_t COrloDlg::OnQueryDragIcon() { return m_hIcon; }
+int COrloDlg::IconOffset(int clientExtent, int iconExtent) {
+    return (clientExtent - iconExtent + 1) / 2;
+}
 
-void COrloDlg::OnMouseMove(unsigned, int, int) {}
+intptr_t COrloDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
 
-void COrloDlg::OnReadLogAndSave() {}
+void COrloDlg::OnMouseMove(unsigned, int x, int y) {
+    m_mouseX = x;
+    m_mouseY = y;
+    UpdateData(false);
+    // The default processing of the move has nothing to do here.
+    UpdateData(false);
+}
 
-bool COrloDlg::OnDeviceChange(unsigned, uintptr_t) { return true; }
+void COrloDlg::OnReadLogAndSave() {
+    FileDialogRequest request;
+    request.open = true;
+    request.flags = 0;
+    request.filter = "csv file(*.csv), csv file(*.csv)|*.csv;*.csv";
+    const FileDialogResult chosen = m_wnd->DoFileDialog(request);
+    if (chosen.ok) {
+        // The file is read through and nothing of it is kept. One that cannot be opened is
+        // left alone.
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+            std::fopen(chosen.fullPath.c_str(), "rb"), &std::fclose);
+        if (file) {
+            m_wnd->BeginWaitCursor();
+            static constexpr std::size_t kChunk = 64 * 1024;
+            auto buffer = std::make_unique<char[]>(kChunk);
+            while (std::fread(buffer.get(), 1, kChunk, file.get()) == kChunk) {
+            }
+            m_wnd->EndWaitCursor();
+        }
+    }
+    UpdateData(false);
+}
 
-int COrloDlg::IconOffset(int c, int i) { return (c - i + 1) / 2; }
+bool COrloDlg::OnDeviceChange(unsigned, uintptr_t) {
+    // Arrival and removal of devices do not refresh the port list; dropping it down does.
+    return true;
+}
 
-std::time_t COrloDlg::Now() const { return m_env.now ? m_env.now() : std::time(nullptr); }
+std::time_t COrloDlg::Now() const {
+    return m_env.now ? m_env.now() : std::time(nullptr);
+}
 
-int COrloDlg::AfxMessageBox(const std::string& text, unsigned type) { return m_wnd->MessageBox(text, kAppTitle, type); }
+int COrloDlg::AfxMessageBox(const std::string& text, unsigned type) {
+    return m_wnd->MessageBox(text, kAppTitle, type);
+}
 
 }  // namespace orlo
