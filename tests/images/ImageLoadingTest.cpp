@@ -1,0 +1,309 @@
+// Loading an image file into the staging buffer and the start frame that follows.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "images/FlashRegion.h"
+#include "support/DialogFixture.h"
+
+namespace orlo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "orlo-images-XXXXXX").string();
+        m_path = mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    std::string Write(const std::string& name, const Bytes& data) const {
+        const fs::path p = m_path / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data.data()), static_cast<long>(data.size()));
+        return p.string();
+    }
+    fs::path Path() const { return m_path; }
+
+  private:
+    fs::path m_path;
+};
+
+Bytes Pattern(std::size_t size, uint32_t seed = 1) {
+    std::mt19937 gen(seed);
+    Bytes b(size);
+    for (auto& x : b) x = static_cast<uint8_t>(gen());
+    return b;
+}
+
+// Number of 0xFF bytes in the staging buffer from `from` to its end.
+std::size_t FfFrom(const COrloDlg& dlg, std::size_t from) {
+    const std::size_t n = dlg.m_image.GetSize() - from;
+    const uint8_t* p = dlg.m_image.Range(from, n);
+    return static_cast<std::size_t>(std::count(p, p + n, uint8_t{0xFF}));
+}
+
+void Program(COrloDlg& dlg, RegionId id) {
+    switch (id) {
+        case RegionId::Application:
+            dlg.OnProgramApplication();
+            break;
+        case RegionId::Voice:
+            dlg.OnProgramVoice();
+            break;
+        case RegionId::Map:
+            dlg.OnProgramMap();
+            break;
+        case RegionId::User:
+            dlg.OnProgramUser();
+            break;
+    }
+}
+
+struct RegionCase {
+    RegionId id;
+    int button;
+    uint32_t base;
+    uint32_t maxSize;
+    std::string filter;
+    std::string tooBig;
+    Bytes startFrame;
+};
+
+const RegionCase kRegions[] = {
+    {RegionId::Application,
+     IDC_PROGRAM_APPLICATION,
+     0x3C3000,
+     241664,
+     "bin file(*.bin), bin file(*.bin)|*.bin;*.bin",
+     "Application program is too BIG!!!",
+     {0x04, 0x00, 0x07, 0x10, 0xC2, 0x63, 0x03}},
+    {RegionId::Voice,
+     IDC_PROGRAM_VOICE,
+     0x000000,
+     2048000,
+     "adm file(*.adm), adm file(*.adm)|*.adm;*.adm",
+     "Voice data is too BIG!!!",
+     {0x04, 0x00, 0x07, 0x20, 0xC2, 0xC3, 0x03}},
+    {RegionId::Map,
+     IDC_PROGRAM_MAP,
+     0x1F4000,
+     1892352,
+     "map file(*.map), map file(*.map)|*.map;*.map",
+     "Map data is too BIG!!!",
+     {0x04, 0x00, 0x07, 0x30, 0x42, 0xA0, 0x03}},
+    {RegionId::User,
+     IDC_PROGRAM_USER,
+     0x3C2000,
+     4096,
+     "dat file(*.dat), dat file(*.dat)|*.dat;*.dat",
+     "Map data is too BIG!!!",
+     {0x04, 0x00, 0x07, 0x40, 0xC3, 0x83, 0x03}},
+};
+
+class RegionLoadTest : public ::testing::TestWithParam<RegionCase> {};
+
+TEST_P(RegionLoadTest, ExactMaximumIsStagedAndAnsweredByTheStartFrame) {
+    const RegionCase& c = GetParam();
+    TempDir dir;
+    const Bytes image = Pattern(c.maxSize);
+    DialogFixture f;
+    f.OpenFakePort();
+    f.TakeWrites();
+    f.dlg().m_status = "Programming 42 %";
+    f.dlg().m_retryCount = 3;
+    f.dlg().m_imageOffset = 8192;
+    f.wnd().ProgressSetPos(IDC_PROGRESS, 57);
+    f.wnd().QueueFileDialog(dir.Write("image", image));
+
+    // Through the button, as the user presses it.
+    f.wnd().Click(c.button);
+
+    ASSERT_EQ(f.wnd().fileDialogs.size(), 1u);
+    EXPECT_TRUE(f.wnd().fileDialogs[0].open);
+    EXPECT_EQ(f.wnd().fileDialogs[0].filter, c.filter);
+    EXPECT_EQ(f.wnd().fileDialogs[0].flags, 0u);
+    EXPECT_EQ(f.wnd().fileDialogs[0].defaultExt, "");
+    EXPECT_EQ(f.wnd().fileDialogs[0].initialName, "");
+    EXPECT_TRUE(f.wnd().boxes.empty());
+
+    const auto& dlg = f.dlg();
+    EXPECT_EQ(dlg.m_imageSize, c.maxSize);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), dlg.m_image.Range(0, c.maxSize)));
+    EXPECT_EQ(FfFrom(dlg, c.maxSize), dlg.m_image.GetSize() - c.maxSize);
+    EXPECT_EQ(dlg.m_imageBase, c.base);
+    EXPECT_EQ(dlg.m_imageOffset, 0u);
+    EXPECT_EQ(dlg.m_retryCount, 0u);
+    EXPECT_EQ(dlg.m_txLen, 7);
+    EXPECT_EQ(f.TakeWrites(), (std::vector<Bytes>{c.startFrame}));
+    EXPECT_EQ(f.wnd().Control(IDC_PROGRESS).pos, 0);
+    EXPECT_EQ(dlg.m_status, "Programming 42 %");  // a load leaves the status line alone
+    EXPECT_EQ(f.wnd().GetControlText(IDC_STATUS), "Programming 42 %");
+    EXPECT_EQ(f.wnd().WaitCursorDepth(), 0);
+}
+
+TEST_P(RegionLoadTest, OneByteMoreIsRefusedWithTheRegionsMessage) {
+    const RegionCase& c = GetParam();
+    TempDir dir;
+    DialogFixture f;
+    f.OpenFakePort();
+    f.TakeWrites();
+    f.wnd().QueueFileDialog(dir.Write("big", Pattern(c.maxSize + 1)));
+    Program(f.dlg(), c.id);
+
+    ASSERT_EQ(f.wnd().boxes.size(), 1u);
+    EXPECT_EQ(f.wnd().boxes[0].text, c.tooBig);
+    EXPECT_EQ(f.wnd().boxes[0].caption, "Orlo");
+    EXPECT_EQ(f.wnd().boxes[0].type, MB_OK);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(f.dlg().m_imageSize, c.maxSize + 1);
+    EXPECT_EQ(FfFrom(f.dlg(), 0), f.dlg().m_image.GetSize());
+    EXPECT_EQ(f.wnd().WaitCursorDepth(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Regions, RegionLoadTest, ::testing::ValuesIn(kRegions),
+                         [](const auto& info) { return std::string(Region(info.param.id).name); });
+
+TEST(ImageLoadingTest, OneByteImageIsPaddedWithFf) {
+    TempDir dir;
+    DialogFixture f;
+    f.wnd().QueueFileDialog(dir.Write("one.map", {0x5A}));
+    f.dlg().OnProgramMap();
+    EXPECT_EQ(f.dlg().m_imageSize, 1u);
+    EXPECT_EQ(f.dlg().m_image.GetAt(0), 0x5A);
+    EXPECT_EQ(FfFrom(f.dlg(), 1), f.dlg().m_image.GetSize() - 1);
+}
+
+TEST(ImageLoadingTest, RefusedFileAfterAGoodLoadKeepsTheRunsCountersAndFrame) {
+    TempDir dir;
+    DialogFixture f;
+    f.OpenFakePort();
+    f.wnd().QueueFileDialog(dir.Write("good.bin", Pattern(5000)));
+    f.dlg().OnProgramApplication();
+    f.dlg().m_imageOffset = 4096;  // as if a block had gone out
+    const auto frame = f.dlg().m_txFrame;
+    f.TakeWrites();
+
+    f.wnd().QueueFileDialog(dir.Write("big.dat", Pattern(4097)));
+    f.dlg().OnProgramUser();
+    EXPECT_EQ(f.wnd().BoxTexts(), (std::vector<std::string>{"Map data is too BIG!!!"}));
+    EXPECT_EQ(f.dlg().m_imageSize, 4097u);
+    EXPECT_EQ(FfFrom(f.dlg(), 0), f.dlg().m_image.GetSize());
+    EXPECT_EQ(f.dlg().m_imageBase, 0x3C3000u);
+    EXPECT_EQ(f.dlg().m_imageOffset, 4096u);
+    EXPECT_EQ(f.dlg().m_txFrame, frame);
+    EXPECT_TRUE(f.TakeWrites().empty());
+}
+
+TEST(ImageLoadingTest, CancelledDialogChangesNothing) {
+    DialogFixture f;
+    f.OpenFakePort();
+    f.TakeWrites();
+    f.dlg().m_image.SetAt(0, 0x11);
+    f.dlg().m_imageSize = 123;
+    f.wnd().QueueFileDialog("");
+    f.dlg().OnProgramVoice();
+    EXPECT_EQ(f.wnd().fileDialogs.size(), 1u);
+    EXPECT_EQ(f.dlg().m_image.GetAt(0), 0x11);
+    EXPECT_EQ(f.dlg().m_imageSize, 123u);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_TRUE(f.wnd().boxes.empty());
+}
+
+// Files that cannot be used are refused before anything is touched: no staged byte, counter,
+// frame or progress position changes.
+TEST(ImageLoadingTest, UnopenableUnreadableAndEmptyFilesAreRefusedBeforeAnythingChanges) {
+    TempDir dir;
+    const std::string missing = (dir.Path() / "missing.bin").string();
+    const std::string folder = (dir.Path() / "folder.bin").string();
+    fs::create_directory(folder);
+    const std::string empty = dir.Write("empty.bin", {});
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {missing, "Can not open " + missing},
+        {folder, "Can not read " + folder},
+        {empty, "The image file is empty: " + empty},
+    };
+    for (const auto& c : cases) {
+        DialogFixture f;
+        f.OpenFakePort();
+        f.TakeWrites();
+        auto& dlg = f.dlg();
+        dlg.m_image.SetAt(0, 0x11);
+        dlg.m_imageSize = 321;
+        dlg.m_imageOffset = 4096;
+        dlg.m_imageBase = 0x1F4000;
+        dlg.m_retryCount = 2;
+        dlg.m_txLen = 4107;
+        dlg.m_txFrame[3] = 0x31;
+        f.wnd().ProgressSetPos(IDC_PROGRESS, 40);
+        f.wnd().QueueFileDialog(c.path);
+        dlg.OnProgramApplication();
+
+        EXPECT_EQ(f.wnd().BoxTexts(), (std::vector<std::string>{c.message}));
+        EXPECT_TRUE(f.TakeWrites().empty()) << c.path;
+        EXPECT_EQ(dlg.m_image.GetAt(0), 0x11) << c.path;
+        EXPECT_EQ(dlg.m_image.GetAt(1), 0x00) << c.path;  // no 0xFF fill either
+        EXPECT_EQ(dlg.m_imageSize, 321u);
+        EXPECT_EQ(dlg.m_imageOffset, 4096u);
+        EXPECT_EQ(dlg.m_imageBase, 0x1F4000u);
+        EXPECT_EQ(dlg.m_retryCount, 2u);
+        EXPECT_EQ(dlg.m_txLen, 4107);
+        EXPECT_EQ(dlg.m_txFrame[3], 0x31);
+        EXPECT_EQ(f.wnd().Control(IDC_PROGRESS).pos, 40);
+        EXPECT_EQ(f.wnd().WaitCursorDepth(), 0);
+    }
+}
+
+TEST(ImageLoadingTest, WithNoPortOpenTheImageIsStagedAndNothingIsWritten) {
+    TempDir dir;
+    DialogFixture f;
+    f.wnd().QueueFileDialog(dir.Write("a.bin", Pattern(100)));
+    f.dlg().OnProgramApplication();
+    EXPECT_EQ(f.transport(), nullptr);  // no port was ever opened, so no descriptor exists
+    EXPECT_EQ(f.dlg().m_imageSize, 100u);
+    EXPECT_EQ(f.dlg().m_txFrame[3], 0x10);
+    EXPECT_EQ(f.wnd().Control(IDC_PROGRESS).pos, 0);
+    EXPECT_TRUE(f.wnd().boxes.empty());
+
+    // After a close, the closed port is not written to either.
+    f.OpenFakePort();
+    auto* port = f.transport();
+    f.dlg().OnClosePort();
+    const std::size_t before = port->Writes().size();
+    f.wnd().QueueFileDialog(dir.Write("b.bin", Pattern(100)));
+    f.dlg().OnProgramApplication();
+    EXPECT_EQ(port->Writes().size(), before);
+}
+
+TEST(ImageLoadingTest, NewLoadRestartsARunAtTheStartState) {
+    TempDir dir;
+    DialogFixture f;
+    f.OpenFakePort();
+    f.wnd().QueueFileDialog(dir.Write("a.adm", Pattern(9000, 7)));
+    f.dlg().OnProgramVoice();
+    f.dlg().m_imageOffset = 8192;
+    f.dlg().m_retryCount = 4;
+    f.dlg().m_txFrame[3] = 0x22;
+    f.wnd().QueueFileDialog(dir.Write("b.map", Pattern(10, 8)));
+    f.dlg().OnProgramMap();
+    EXPECT_EQ(f.dlg().m_imageOffset, 0u);
+    EXPECT_EQ(f.dlg().m_retryCount, 0u);
+    EXPECT_EQ(f.dlg().m_imageSize, 10u);
+    EXPECT_EQ(f.dlg().m_txFrame[3], 0x30);
+    EXPECT_EQ(FfFrom(f.dlg(), 10), f.dlg().m_image.GetSize() - 10);  // the old tail is gone
+}
+
+}  // namespace
+}  // namespace orlo::test
