@@ -68,6 +68,7 @@ void COrloDlg::BuildBlockFrame(uint8_t command) {
     m_txFrame[6] = static_cast<uint8_t>(address >> 8);
     m_txFrame[7] = static_cast<uint8_t>(address);
     std::memcpy(&m_txFrame[8], block, BLOCK_SIZE);
+    m_txFrame[FRAME_MAX_LEN - 1] = FRAME_END;  // the CRC goes in front of it when sent
     m_txLen = FRAME_MAX_LEN;
     SendFrame(m_txLen);
 }
