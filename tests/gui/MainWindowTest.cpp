@@ -1,0 +1,238 @@
+// The main window against the dialog with a fake serial line: start-up state, the port list,
+// the keyboard filter, the About box, mouse moves, service mode and closing.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "AboutBox.h"
+#include "GuiSession.h"
+#include "GuiTestSupport.h"
+#include "ServicePanel.h"
+#include "app/DialogTemplate.h"
+#include "support/FakeSerial.h"
+
+namespace orlo::gui {
+namespace {
+
+using test::ControlWidget;
+using test::PumpUntil;
+using test::RecordingPrompts;
+
+// Drops the port list down and picks the entry `text` with the mouse, as a user would.
+bool ChoosePort(QtWindow& layer, const QString& text) {
+    auto* combo = ControlWidget<QComboBox>(layer, IDC_COMBO_PORT);
+    combo->showPopup();
+    const int index = combo->findText(text);
+    if (index < 0) {
+        combo->hidePopup();
+        return false;
+    }
+    QAbstractItemView* view = combo->view();
+    if (!QTest::qWaitForWindowExposed(view->window())) return false;
+    const QRect item = view->visualRect(view->model()->index(index, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+    return PumpUntil([&] { return !view->isVisible(); }, std::chrono::seconds(5)) &&
+           combo->currentIndex() == index;
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    MainWindowTest() : ports(orlo::test::FakePortTable::WithNames({"COM3", "COM12"})) {
+        session = std::make_unique<GuiSession>(serial, ports, GuiSession::Options{});
+        layer().SetPrompts(prompts.Make());
+        layer().SetManualTimers(true);
+        window().show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    }
+    ~MainWindowTest() override { session.reset(); }
+
+    QtWindow& layer() { return session->Layer(); }
+    MainWindow& window() { return session->Window(); }
+    QPushButton* button(int id) { return ControlWidget<QPushButton>(layer(), id); }
+
+    orlo::test::FakeSerialBackend serial;
+    orlo::test::FakePortTable ports;
+    RecordingPrompts prompts;
+    std::unique_ptr<GuiSession> session;
+};
+
+TEST_F(MainWindowTest, StartsReadyWithTheTitleAnEmptyBarAndOpenAndCloseDisabled) {
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("for RDX-5812LQ Ver 1.0"));
+    EXPECT_FALSE(window().windowIcon().isNull());
+    EXPECT_EQ(ControlWidget<QLineEdit>(layer(), IDC_STATUS)->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(ControlWidget<QProgressBar>(layer(), IDC_PROGRESS)->value(), 0);
+    EXPECT_FALSE(button(IDC_OPEN)->isEnabled());
+    EXPECT_FALSE(button(IDC_CLOSE)->isEnabled());
+    EXPECT_EQ(ControlWidget<QComboBox>(layer(), IDC_COMBO_PORT)->count(), 0);
+    EXPECT_TRUE(window().windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    // Fixed size: the template's 519 x 93 dialog units through the font's metrics.
+    const DialogUnits& du = window().Units();
+    EXPECT_EQ(window().size(), du.Size(519, 93));
+    EXPECT_EQ(window().minimumSize(), window().maximumSize());
+    EXPECT_EQ(window().Client().size(), du.Size(519, 93));
+
+    // Every control of the template exists; the shown ones are on screen, the others wait in
+    // the hidden service panel.
+    for (const ControlTemplate& row : kMainDialogTemplate.controls) {
+        if (row.id == IDC_STATIC) continue;
+        QWidget* widget = layer().Widget(row.id);
+        ASSERT_NE(widget, nullptr) << row.id;
+        EXPECT_EQ(widget->isVisible(), row.shown) << row.id;
+        EXPECT_EQ(layer().IsControlVisible(row.id), row.shown) << row.id;
+        if (row.kind == ControlKind::PushButton) {
+            EXPECT_EQ(qobject_cast<QPushButton*>(widget)->text(), QString::fromUtf8(row.caption));
+        }
+        if (row.shown) {
+            EXPECT_EQ(widget->geometry().topLeft(), du.Rect(row).topLeft()) << row.id;
+        }
+    }
+}
+
+TEST_F(MainWindowTest, TheListFillsWhenItDropsDownAndChoosingAPortEnablesOpen) {
+    auto* combo = ControlWidget<QComboBox>(layer(), IDC_COMBO_PORT);
+    ASSERT_TRUE(ChoosePort(layer(), QStringLiteral("COM12")));
+    QStringList entries;
+    for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
+    EXPECT_EQ(entries, QStringList({"Select Com Port", "COM3", "COM12"}));
+    EXPECT_TRUE(button(IDC_OPEN)->isEnabled());
+    EXPECT_EQ(layer().ComboGetCurSel(IDC_COMBO_PORT), 2);
+    // The chosen name's device and description.
+    EXPECT_EQ(combo->toolTip(), QStringLiteral("/dev/fakeCOM12 \u2014 fake COM12"));
+    EXPECT_EQ(window().PortDetails().text(), combo->toolTip());
+
+    // The placeholder disables Open again; the list refills on every drop-down.
+    ports.ports.push_back({"\\Device\\Fake9", "COM7", "/dev/fakeCOM7", "fake COM7"});
+    ASSERT_TRUE(ChoosePort(layer(), QStringLiteral("Select Com Port")));
+    EXPECT_FALSE(button(IDC_OPEN)->isEnabled());
+    EXPECT_EQ(combo->count(), 4);
+
+    ASSERT_TRUE(ChoosePort(layer(), QStringLiteral("COM3")));
+    QTest::mouseClick(button(IDC_OPEN), Qt::LeftButton);
+    EXPECT_EQ(serial.opened, std::vector<std::string>({"COM3"}));
+    EXPECT_FALSE(combo->isEnabled());
+    EXPECT_FALSE(button(IDC_OPEN)->isEnabled());
+    EXPECT_TRUE(button(IDC_CLOSE)->isEnabled());
+    QTest::mouseClick(button(IDC_CLOSE), Qt::LeftButton);
+    EXPECT_TRUE(combo->isEnabled());
+    EXPECT_TRUE(button(IDC_OPEN)->isEnabled());
+    EXPECT_FALSE(button(IDC_CLOSE)->isEnabled());
+    EXPECT_TRUE(serial.last->Closed());
+}
+
+TEST_F(MainWindowTest, NoPortsShowsTheErrorBox) {
+    ports.ports.clear();
+    ChoosePort(layer(), QStringLiteral("Select Com Port"));
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "The port is not ready. Try again!");
+    EXPECT_EQ(prompts.boxes[0].caption, "Error");
+    EXPECT_EQ(prompts.boxes[0].type, MB_ICONHAND);
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeNeverCloseTheWindowNorPressAButton) {
+    QPushButton* program = button(IDC_PROGRAM_APPLICATION);
+    program->setFocus();
+    for (QWidget* target : {static_cast<QWidget*>(program), static_cast<QWidget*>(&window())}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(target, key);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window().isVisible());
+    ASSERT_NE(session->Dialog(), nullptr);
+    EXPECT_TRUE(prompts.fileDialogs.empty());  // the focused button was not pressed
+
+    // Other keys still reach the controls: Space presses the focused button.
+    QTest::keyClick(program, Qt::Key_Space);
+    EXPECT_EQ(prompts.fileDialogs.size(), 1u);
+}
+
+TEST_F(MainWindowTest, F1AndTheContextMenuItemOpenTheAboutBox) {
+    QTest::keyClick(&window(), Qt::Key_F1);
+    EXPECT_EQ(prompts.aboutBoxes, 1);
+    // The dialog appended its item to the window menu, which the context menu shows.
+    ASSERT_EQ(layer().SystemMenu().size(), 1u);
+    EXPECT_EQ(layer().SystemMenu()[0].first, IDM_ABOUTBOX);
+    EXPECT_EQ(layer().SystemMenu()[0].second, "Orlo 정보(&A)...");
+    layer().SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    EXPECT_EQ(prompts.aboutBoxes, 2);
+}
+
+TEST(AboutBox, ShowsTheVersionAndClosesWithItsButton) {
+    AboutBox box;
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("Orlo 정보"));
+    QStringList texts;
+    for (QLabel* label : box.findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Orlo, 버전 1.0")));
+    auto* ok = box.findChild<QPushButton*>(QStringLiteral("IDOK"));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(), QStringLiteral("확인"));
+    box.show();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_FALSE(box.isVisible());
+    EXPECT_EQ(box.result(), QDialog::Accepted);
+}
+
+TEST_F(MainWindowTest, MouseMovesOverTheBackgroundShowTheirPosition) {
+    window().SetServiceMode(true);
+    QCoreApplication::processEvents();
+    const QPoint background(window().Client().width() - 10, window().Client().height() / 2);
+    ASSERT_EQ(window().childAt(background), &window().Client());
+    QTest::mouseMove(window().windowHandle(), background);
+    ASSERT_TRUE(PumpUntil([&] { return session->Dialog()->m_mouseX == background.x(); }));
+    EXPECT_EQ(session->Dialog()->m_mouseY, background.y());
+    EXPECT_EQ(ControlWidget<QLineEdit>(layer(), IDC_MOUSE_X)->text(),
+              QString::number(background.x()));
+    EXPECT_EQ(ControlWidget<QLineEdit>(layer(), IDC_MOUSE_Y)->text(),
+              QString::number(background.y()));
+
+    // Over a control the control has the move.
+    QPushButton* voice = button(IDC_PROGRAM_VOICE);
+    QTest::mouseMove(window().windowHandle(), voice->geometry().center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(session->Dialog()->m_mouseX, background.x());
+}
+
+TEST_F(MainWindowTest, ServiceModeShowsTheHiddenControlsInTheirPanel) {
+    const int height = window().height();
+    QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(window().ServiceMode());
+    EXPECT_GT(window().height(), height);
+    EXPECT_EQ(window().minimumSize(), window().maximumSize());
+    for (const ControlTemplate& row : kMainDialogTemplate.controls) {
+        if (row.id == IDC_STATIC || row.shown) continue;
+        QWidget* widget = layer().Widget(row.id);
+        EXPECT_TRUE(widget->isVisible()) << row.id;
+        EXPECT_TRUE(window().Panel().isAncestorOf(widget)) << row.id;
+    }
+    EXPECT_EQ(ControlWidget<QLineEdit>(layer(), IDC_SWEEP_TIME)->text(), QStringLiteral("40"));
+    EXPECT_EQ(ControlWidget<QLineEdit>(layer(), IDC_TM)->text(), QStringLiteral("20000"));
+
+    // A service button reaches its handler: Read Log and Save asks for a .csv file.
+    QTest::mouseClick(button(IDC_READ_LOG_AND_SAVE), Qt::LeftButton);
+    ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+    EXPECT_EQ(prompts.fileDialogs[0].filter, "csv file(*.csv), csv file(*.csv)|*.csv;*.csv");
+
+    QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(window().ServiceMode());
+}
+
+TEST_F(MainWindowTest, TheCloseBoxEndsTheDialogAndClosesAnOpenPort) {
+    ASSERT_TRUE(ChoosePort(layer(), QStringLiteral("COM3")));
+    QTest::mouseClick(button(IDC_OPEN), Qt::LeftButton);
+    ASSERT_TRUE(serial.last);
+    EXPECT_TRUE(window().close());
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(session->Dialog(), nullptr);
+    EXPECT_TRUE(serial.last->Closed());
+    EXPECT_FALSE(layer().IsWindow());
+}
+
+}  // namespace
+}  // namespace orlo::gui
