@@ -1,22 +1,167 @@
-// PLACEHOLDER: not yet implemented.
+// Read-back of whole flash regions into a file, and the application check block.
+#include <cstdio>
+#include <string>
+
 #include "app/OrloDlg.h"
+#include "images/FlashRegion.h"
+#include "protocol/ReadBack.h"
 
 namespace orlo {
 
-void COrloDlg::OnReadApplication() {}
+namespace {
 
-void COrloDlg::OnReadMap() {}
+// A read-data reply carries its block at [8..4103] and must be a whole 4107-byte frame;
+// a check reply carries 16 bytes at [8..23] and must be at least 27 bytes long.
+constexpr std::size_t READ_DATA_OFFSET = 8;
+constexpr uint32_t READ_REPLY_MIN_LEN = FRAME_MAX_LEN;
+constexpr std::size_t CHECK_DATA_OFFSET = 8;
+constexpr uint32_t CHECK_REPLY_MIN_LEN = READ_DATA_OFFSET + CHECK_BLOCK_LEN + FRAME_OVERHEAD;
 
-void COrloDlg::OnReadVoice() {}
+// Writes the 11-byte read or check request for `address` into `frame`, CRC bytes zero.
+void BuildReadRequest(uint8_t* frame, uint8_t command, uint32_t address) {
+    frame[0] = FRAME_START;
+    frame[1] = 0x00;
+    frame[2] = READ_REQUEST_LEN;
+    frame[3] = command;
+    frame[4] = static_cast<uint8_t>(address >> 24);
+    frame[5] = static_cast<uint8_t>(address >> 16);
+    frame[6] = static_cast<uint8_t>(address >> 8);
+    frame[7] = static_cast<uint8_t>(address);
+    frame[8] = 0x00;
+    frame[9] = 0x00;
+    frame[10] = FRAME_END;
+}
 
-void COrloDlg::OnReadUser() {}
+// Creates the file empty, or truncates it. False when it cannot be created.
+bool CreateEmptyFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    return std::fclose(f) == 0;
+}
 
-void COrloDlg::OnCheckApplication() {}
+// Appends one block by its own open, write and close. False when any of them fails.
+bool AppendBlock(const std::string& path, const uint8_t* data, std::size_t count) {
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (!f) return false;
+    const bool written = std::fwrite(data, 1, count, f) == count;
+    const bool closed = std::fclose(f) == 0;
+    return written && closed;
+}
 
-void COrloDlg::StartReadBack(const ReadBackRow&) {}
+std::string CanNotWrite(const std::string& path) {
+    return "Can not write " + path;
+}
 
-void COrloDlg::OnReadData() {}
+}  // namespace
 
-void COrloDlg::OnCheckData() {}
+void COrloDlg::OnReadApplication() {
+    StartReadBack(ReadBackRowFor(RegionId::Application));
+}
+
+void COrloDlg::OnReadMap() {
+    StartReadBack(ReadBackRowFor(RegionId::Map));
+}
+
+void COrloDlg::OnReadVoice() {
+    StartReadBack(ReadBackRowFor(RegionId::Voice));
+}
+
+void COrloDlg::OnReadUser() {
+    StartReadBack(ReadBackRowFor(RegionId::User));
+}
+
+void COrloDlg::StartReadBack(const ReadBackRow& row) {
+    UpdateData(true);
+
+    FileDialogRequest request;
+    request.open = false;
+    request.defaultExt = row.defExt;
+    request.initialName = row.initName;
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    request.filter = row.filter;
+    request.ownedByDialog = false;
+    const FileDialogResult chosen = m_wnd->DoFileDialog(request);
+
+    // Cancelled: nothing is touched, nothing is sent. A read-back already under way goes on.
+    if (chosen.ok && !chosen.fileName.empty() && !chosen.fullPath.empty()) {
+        if (!CreateEmptyFile(chosen.fullPath)) {
+            AfxMessageBox(CanNotWrite(chosen.fullPath));
+        } else {
+            const FlashRegion& region = Region(row.region);
+            m_readBackPath = chosen.fullPath;
+            m_imageBase = region.base;
+            m_imageOffset = 0;
+            m_imageSize = region.maxSize;
+            m_txLen = READ_REQUEST_LEN;
+            m_retryCount = 0;
+            m_readBackActive = true;
+            BuildReadRequest(m_txFrame.data(), row.readCommand, m_imageBase);
+            m_progressBar.SetPos(0);
+            SendFrame(READ_REQUEST_LEN);
+        }
+    }
+    UpdateData(false);
+}
+
+void COrloDlg::OnReadData() {
+    // Only the reply to the read request last sent belongs to the run: a reply when no
+    // read-back is under way, or after another frame has replaced the request (a check, a
+    // sweep query, a programming start), would otherwise land in the file and drive the
+    // shared counters. A reply too short to hold a whole block is ignored as well.
+    if (!m_readBackActive || m_rxFrame[3] != m_txFrame[3] || !IsReadCommand(m_txFrame[3]) ||
+        m_rxExpected < READ_REPLY_MIN_LEN) {
+        return;
+    }
+
+    if (!AppendBlock(m_readBackPath, m_rxFrame.data() + READ_DATA_OFFSET, BLOCK_SIZE)) {
+        // Stop rather than lose blocks: the file keeps what was appended so far.
+        m_readBackActive = false;
+        m_progress = 0;
+        AfxMessageBox(CanNotWrite(m_readBackPath));
+        return;
+    }
+
+    m_imageOffset += BLOCK_SIZE;
+    if (m_imageOffset < m_imageSize) {
+        BuildReadRequest(m_txFrame.data(), m_txFrame[3], m_imageBase + m_imageOffset);
+        m_txLen = READ_REQUEST_LEN;
+        m_retryCount = 0;
+        SendFrame(READ_REQUEST_LEN);
+        m_progress = ProgressPercent(m_imageOffset, m_imageSize);
+        m_status = "Reading " + std::to_string(m_progress) + " %";
+        return;
+    }
+
+    m_readBackActive = false;
+    m_status = "Ready";
+    m_progress = 100;
+    UpdateData(false);
+    for (const auto& row : kReadBackRows) {
+        if (row.readCommand == m_txFrame[3]) {
+            AfxMessageBox(std::string(row.done));
+            break;
+        }
+    }
+}
+
+void COrloDlg::OnCheckApplication() {
+    m_txLen = READ_REQUEST_LEN;
+    m_retryCount = 0;
+    BuildReadRequest(m_txFrame.data(), CMD_CHECK, CHECK_BLOCK_ADDRESS);
+    m_progressBar.SetPos(0);
+    SendFrame(READ_REQUEST_LEN);
+}
+
+void COrloDlg::OnCheckData() {
+    if (m_rxExpected < CHECK_REPLY_MIN_LEN) return;
+    static constexpr char kHex[] = "0123456789abcdef";
+    m_checkText.clear();
+    for (int i = 0; i < CHECK_BLOCK_LEN; ++i) {
+        const uint8_t b = m_rxFrame[CHECK_DATA_OFFSET + static_cast<std::size_t>(i)];
+        m_checkText += kHex[b >> 4];
+        m_checkText += kHex[b & 0x0F];
+        m_checkText += ' ';
+    }
+}
 
 }  // namespace orlo

@@ -1,0 +1,395 @@
+// Read-back of whole regions and the check block through the dialog: the requests on the wire,
+// the file, the statuses, the messages, and the replies that do not belong to a run.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <algorithm>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "protocol/Crc16.h"
+#include "support/DialogFixture.h"
+
+namespace orlo {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The data of block `i` of a test region: every third block (from the second on) all zero.
+Bytes BlockData(uint32_t i) {
+    Bytes data(BLOCK_SIZE, 0x00);
+    if (i % 3 != 1)
+        for (uint32_t j = 0; j < BLOCK_SIZE; ++j) data[j] = static_cast<uint8_t>(i * 7 + j);
+    return data;
+}
+
+// A 4107-byte read-data reply: code, echoed address, the block, CRC, end.
+Bytes ReadReply(uint8_t code, uint32_t address, const Bytes& data) {
+    Bytes frame(FRAME_MAX_LEN, 0);
+    frame[0] = FRAME_START;
+    frame[1] = FRAME_MAX_LEN >> 8;
+    frame[2] = FRAME_MAX_LEN & 0xFF;
+    frame[3] = code;
+    for (int k = 0; k < 4; ++k) frame[4 + k] = static_cast<uint8_t>(address >> (24 - 8 * k));
+    std::copy(data.begin(), data.end(), frame.begin() + 8);
+    SealFrame(frame.data(), frame.size());
+    return frame;
+}
+
+uint32_t AddressOf(const Bytes& request) {
+    return (uint32_t{request[4]} << 24) | (uint32_t{request[5]} << 16) |
+           (uint32_t{request[6]} << 8) | request[7];
+}
+
+class ReadBackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->name());
+        for (char& c : name)
+            if (c == '/') c = '_';
+        dir =
+            fs::temp_directory_path() / ("orlo-readback-" + std::to_string(getpid()) + "-" + name);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        f.OpenFakePort();
+        f.TakeWrites();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    COrloDlg& dlg() { return f.dlg(); }
+    test::ScriptedWindow& wnd() { return f.wnd(); }
+
+    // The device's reply arrives through the ring and the receive assembler, a little at a
+    // time as the reader hands it over.
+    void Deliver(const Bytes& frame) {
+        for (std::size_t at = 0; at < frame.size(); at += 1000) {
+            const std::size_t end = std::min(frame.size(), at + 1000);
+            f.Feed(Bytes(frame.begin() + static_cast<long>(at),
+                         frame.begin() + static_cast<long>(end)));
+        }
+    }
+
+    void Start(void (COrloDlg::*handler)(), const fs::path& file) {
+        wnd().QueueFileDialog(file.string());
+        (dlg().*handler)();
+    }
+
+    test::DialogFixture f;
+    fs::path dir;
+};
+
+struct RegionCase {
+    const char* name;
+    void (COrloDlg::*handler)();
+    uint8_t command;
+    uint32_t base;
+    uint32_t length;
+    const char* defExt;
+    const char* initName;
+    const char* filter;
+    const char* done;
+    std::map<uint32_t, Bytes> knownRequests;      // request index -> exact wire bytes
+    std::map<uint32_t, std::string> knownStatus;  // replies handled -> status
+};
+
+class ReadBackRegion : public ReadBackTest, public ::testing::WithParamInterface<RegionCase> {};
+
+TEST_P(ReadBackRegion, WholeRegionReachesTheFileInOrder) {
+    const RegionCase& c = GetParam();
+    const fs::path file = dir / "region.out";
+    Start(c.handler, file);
+
+    ASSERT_EQ(wnd().fileDialogs.size(), 1u);
+    const FileDialogRequest& req = wnd().fileDialogs[0];
+    EXPECT_FALSE(req.open);
+    EXPECT_EQ(req.defaultExt, c.defExt);
+    EXPECT_EQ(req.initialName, c.initName);
+    EXPECT_EQ(req.flags, 6u);
+    EXPECT_EQ(req.filter, c.filter);
+    EXPECT_FALSE(req.ownedByDialog);
+    EXPECT_EQ(fs::file_size(file), 0u);
+
+    const uint32_t blocks = c.length / BLOCK_SIZE;
+    std::string expected;
+    std::vector<Bytes> requests;
+    std::map<uint32_t, std::string> statuses;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        const auto sent = f.TakeWrites();
+        ASSERT_EQ(sent.size(), 1u) << "block " << i;
+        requests.push_back(sent[0]);
+        const Bytes data = BlockData(i);
+        expected.append(data.begin(), data.end());
+        Deliver(ReadReply(c.command, c.base + i * BLOCK_SIZE, data));
+        statuses[i + 1] = dlg().m_status;
+    }
+    EXPECT_TRUE(f.TakeWrites().empty());
+
+    ASSERT_EQ(requests.size(), blocks);
+    for (uint32_t i = 0; i < blocks; ++i) {
+        ASSERT_EQ(requests[i].size(), 11u);
+        EXPECT_EQ(requests[i][3], c.command);
+        EXPECT_EQ(AddressOf(requests[i]), c.base + i * BLOCK_SIZE) << "request " << i;
+    }
+    for (const auto& [index, bytes] : c.knownRequests) EXPECT_EQ(requests.at(index), bytes);
+    for (const auto& [replies, status] : c.knownStatus) EXPECT_EQ(statuses.at(replies), status);
+
+    EXPECT_EQ(fs::file_size(file), c.length);
+    EXPECT_TRUE(ReadAll(file) == expected);
+    EXPECT_EQ(dlg().m_status, "Ready");
+    EXPECT_EQ(dlg().m_progress, 100);
+    ASSERT_FALSE(wnd().progressLog.empty());
+    EXPECT_EQ(wnd().progressLog.back(), 100);
+    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{c.done});
+    EXPECT_FALSE(dlg().m_readBackActive);
+    EXPECT_EQ(dlg().m_readBackPath, file.string());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regions, ReadBackRegion,
+    ::testing::Values(
+        RegionCase{"Application",
+                   &COrloDlg::OnReadApplication,
+                   0x1A,
+                   0x3C3000,
+                   241664,
+                   "bin file",
+                   "*.bin",
+                   "bin File(*.bin) | *.bin | 모든파일(*.*) | *.*|",
+                   "Reading completed of Application data",
+                   {{0, {0x04, 0x00, 0x0B, 0x1A, 0x00, 0x3C, 0x30, 0x00, 0xAF, 0x92, 0x03}},
+                    {1, {0x04, 0x00, 0x0B, 0x1A, 0x00, 0x3C, 0x40, 0x00, 0x8F, 0x94, 0x03}}},
+                   {{1, "Reading 1 %"}, {58, "Reading 98 %"}, {59, "Ready"}}},
+        RegionCase{"Voice",
+                   &COrloDlg::OnReadVoice,
+                   0x2A,
+                   0x000000,
+                   2048000,
+                   "adm file",
+                   "*.adm",
+                   "adm File(*.adm) | *.adm | 모든파일(*.*) | *.*|",
+                   "Reading completed of Voice data",
+                   {{0, {0x04, 0x00, 0x0B, 0x2A, 0x00, 0x00, 0x00, 0x00, 0x04, 0x22, 0x03}},
+                    {499, {0x04, 0x00, 0x0B, 0x2A, 0x00, 0x1F, 0x30, 0x00, 0x25, 0xAD, 0x03}}},
+                   {{1, "Reading 0 %"}, {4, "Reading 0 %"}, {5, "Reading 1 %"}}},
+        RegionCase{"Map",
+                   &COrloDlg::OnReadMap,
+                   0x3A,
+                   0x1F4000,
+                   1892352,
+                   "Map file",
+                   "*.map",
+                   "map File(*.map) | *.map | 모든파일(*.*) | *.*|",
+                   "Reading completed of Map data",
+                   {{0, {0x04, 0x00, 0x0B, 0x3A, 0x00, 0x1F, 0x40, 0x00, 0x82, 0x28, 0x03}}},
+                   {{462, "Ready"}}},
+        RegionCase{"User",
+                   &COrloDlg::OnReadUser,
+                   0x4A,
+                   0x3C2000,
+                   4096,
+                   "Data file",
+                   "*.dat",
+                   "Data File(*.dat) | *.dat | 모든파일(*.*) | *.*|",
+                   "Reading completed of User Data",
+                   {{0, {0x04, 0x00, 0x0B, 0x4A, 0x00, 0x3C, 0x20, 0x00, 0x56, 0x11, 0x03}}},
+                   {{1, "Ready"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReadBackTest, ChoosingAnExistingFileEmptiesItBeforeTheFirstRequest) {
+    const fs::path file = dir / "old.dat";
+    std::ofstream(file, std::ios::binary) << std::string(10000, 'x');
+    Start(&COrloDlg::OnReadUser, file);
+    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_EQ(f.TakeWrites().size(), 1u);
+}
+
+TEST_F(ReadBackTest, CancelledDialogTouchesNothing) {
+    dlg().m_outputPath = (dir / "device.txt").string();
+    dlg().m_imageBase = 0x1234;
+    dlg().m_imageOffset = 0x5678;
+    dlg().m_imageSize = 0x9ABC;
+    wnd().QueueFileDialog("");
+    dlg().OnReadMap();
+    EXPECT_EQ(wnd().fileDialogs.size(), 1u);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(dlg().m_outputPath, (dir / "device.txt").string());
+    EXPECT_TRUE(dlg().m_readBackPath.empty());
+    EXPECT_FALSE(dlg().m_readBackActive);
+    EXPECT_EQ(dlg().m_imageBase, 0x1234u);
+    EXPECT_EQ(dlg().m_imageOffset, 0x5678u);
+    EXPECT_EQ(dlg().m_imageSize, 0x9ABCu);
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST_F(ReadBackTest, ReadBackFileAndLogFileStayApart) {
+    const fs::path log = dir / "device.txt";
+    const fs::path out = dir / "user.dat";
+    wnd().QueueFileDialog(log.string());
+    dlg().OnSaveAs();
+    Start(&COrloDlg::OnReadUser, out);
+    EXPECT_EQ(dlg().m_outputPath, log.string());
+    EXPECT_EQ(dlg().m_logPathText, log.string());
+
+    const std::string line = "OK\r\n";
+    std::copy(line.begin(), line.end(), dlg().m_rxFrame.begin());
+    dlg().m_rxExpected = static_cast<uint32_t>(line.size());
+    dlg().OnDeviceLine();
+    const Bytes data = BlockData(0);
+    Deliver(ReadReply(0x4A, 0x3C2000, data));
+
+    EXPECT_EQ(ReadAll(log), "OK\r\r\n");
+    EXPECT_TRUE(ReadAll(out) == std::string(data.begin(), data.end()));
+}
+
+TEST_F(ReadBackTest, RepliesThatBelongToNoRunAreIgnored) {
+    const Bytes data = BlockData(0);
+    // No read-back was ever started.
+    dlg().m_imageOffset = 0;
+    dlg().m_imageSize = 8192;
+    dlg().m_txFrame[3] = 0x1A;
+    Deliver(ReadReply(0x1A, 0x3C3000, data));
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(dlg().m_imageOffset, 0u);
+
+    // A finished read-back takes no further block.
+    const fs::path user = dir / "user.dat";
+    Start(&COrloDlg::OnReadUser, user);
+    f.TakeWrites();
+    Deliver(ReadReply(0x4A, 0x3C2000, data));
+    Deliver(ReadReply(0x4A, 0x3C2000, data));
+    EXPECT_EQ(fs::file_size(user), BLOCK_SIZE);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(wnd().boxes.size(), 1u);
+
+    // A reply whose code is not the request's read command.
+    const fs::path map = dir / "map.map";
+    Start(&COrloDlg::OnReadMap, map);
+    f.TakeWrites();
+    Deliver(ReadReply(0x1A, 0x1F4000, data));
+    EXPECT_EQ(fs::file_size(map), 0u);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(dlg().m_imageOffset, 0u);
+
+    // A reply too short to hold a block.
+    Bytes shortReply = {0x04, 0x00, 0x0B, 0x3A, 0x00, 0x1F, 0x40, 0x00, 0x00, 0x00, 0x03};
+    Deliver(shortReply);
+    EXPECT_EQ(fs::file_size(map), 0u);
+    EXPECT_TRUE(f.TakeWrites().empty());
+
+    // After a check request has replaced the read request, the late block is not taken.
+    dlg().OnCheckApplication();
+    f.TakeWrites();
+    Deliver(ReadReply(0x3A, 0x1F4000, data));
+    EXPECT_EQ(fs::file_size(map), 0u);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(wnd().boxes.size(), 1u);
+}
+
+TEST_F(ReadBackTest, FileThatCannotBeCreatedStopsBeforeAnyRequest) {
+    const fs::path file = dir / "missing" / "app.bin";
+    Start(&COrloDlg::OnReadApplication, file);
+    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Can not write " + file.string()});
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_FALSE(dlg().m_readBackActive);
+}
+
+TEST_F(ReadBackTest, FileThatCannotBeAppendedStopsTheRun) {
+    const fs::path sub = dir / "sub";
+    fs::create_directories(sub);
+    const fs::path file = sub / "app.bin";
+    Start(&COrloDlg::OnReadApplication, file);
+    Deliver(ReadReply(0x1A, 0x3C3000, BlockData(0)));
+    EXPECT_EQ(fs::file_size(file), BLOCK_SIZE);
+    f.TakeWrites();
+
+    fs::remove_all(sub);
+    Deliver(ReadReply(0x1A, 0x3C4000, BlockData(1)));
+    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Can not write " + file.string()});
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_FALSE(dlg().m_readBackActive);
+    EXPECT_EQ(dlg().m_progress, 0);
+
+    Deliver(ReadReply(0x1A, 0x3C4000, BlockData(1)));  // a late reply changes nothing
+    EXPECT_EQ(wnd().boxes.size(), 1u);
+    EXPECT_TRUE(f.TakeWrites().empty());
+}
+
+TEST_F(ReadBackTest, NakResendsTheIdenticalRequestFourTimes) {
+    const Bytes nak = {0x04, 0x00, 0x07, 0x15, 0x00, 0x00, 0x03};
+    const Bytes ack = {0x04, 0x00, 0x07, 0x06, 0x00, 0x00, 0x03};
+    Start(&COrloDlg::OnReadApplication, dir / "app.bin");
+    Deliver(ReadReply(0x1A, 0x3C3000, BlockData(0)));
+    f.TakeWrites();
+    const Bytes second = {0x04, 0x00, 0x0B, 0x1A, 0x00, 0x3C, 0x40, 0x00, 0x8F, 0x94, 0x03};
+
+    Deliver(nak);
+    Deliver(ack);  // an ACK only clears the count
+    for (int i = 0; i < 4; ++i) Deliver(nak);
+    EXPECT_EQ(f.TakeWrites(), std::vector<Bytes>(5, second));
+    EXPECT_TRUE(wnd().boxes.empty());
+    Deliver(nak);
+    EXPECT_TRUE(f.TakeWrites().empty());
+    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Tx Error"});
+    EXPECT_EQ(dlg().m_progress, 0);
+
+    // The device may still answer the request last sent: the run goes on from there.
+    Deliver(ReadReply(0x1A, 0x3C4000, BlockData(1)));
+    EXPECT_EQ(f.TakeWrites().size(), 1u);
+    EXPECT_EQ(fs::file_size(dir / "app.bin"), 2 * BLOCK_SIZE);
+}
+
+TEST_F(ReadBackTest, CheckRequestAndHexText) {
+    dlg().m_imageOffset = 0x2000;
+    dlg().m_status = "Reading 3 %";
+    dlg().m_progress = 3;
+    dlg().m_outputPath = "device.txt";
+    dlg().OnCheckApplication();
+    EXPECT_EQ(
+        f.TakeWrites(),
+        (std::vector<Bytes>{{0x04, 0x00, 0x0B, 0x1B, 0x00, 0x3F, 0xE0, 0x00, 0xCF, 0xD9, 0x03}}));
+    ASSERT_FALSE(wnd().progressLog.empty());
+    EXPECT_EQ(wnd().progressLog.back(), 0);
+
+    Bytes reply(27, 0);
+    reply[0] = FRAME_START;
+    reply[2] = 27;
+    reply[3] = CMD_CHECK;
+    for (int i = 0; i < 16; ++i) reply[8 + i] = static_cast<uint8_t>(i);
+    SealFrame(reply.data(), reply.size());
+    Deliver(reply);
+    EXPECT_EQ(dlg().m_checkText, "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f ");
+    EXPECT_EQ(dlg().m_checkText.size(), 48u);
+
+    reply[8] = 0xAB;
+    reply[23] = 0xFF;
+    Deliver(reply);
+    EXPECT_EQ(dlg().m_checkText, "ab 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ff ");
+
+    // The check leaves the read-back counters, the status and the log path alone.
+    EXPECT_EQ(dlg().m_imageOffset, 0x2000u);
+    EXPECT_EQ(dlg().m_status, "Reading 3 %");
+    EXPECT_EQ(dlg().m_progress, 3);
+    EXPECT_EQ(dlg().m_outputPath, "device.txt");
+
+    // A reply too short to hold the 16 bytes shows nothing new.
+    Deliver({0x04, 0x00, 0x0B, 0x1B, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0x03});
+    EXPECT_EQ(dlg().m_checkText, "ab 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ff ");
+}
+
+}  // namespace
+}  // namespace orlo
