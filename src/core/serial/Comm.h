@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,12 @@ struct Overlapped {
     std::shared_ptr<TransferEvent> hEvent;
 };
 
+// Lifetime contract: a reader may be waiting in its notification to m_hNotifyWnd when the
+// object is destroyed. The destructor closes the port and then waits for every reader to end,
+// so the owner must destroy (IWindow::Destroy) the notify window first: a pending or later
+// notification to a destroyed window returns at once and the reader ends.
 class CComm {
-public:
+  public:
     explicit CComm(ISerialBackend* backend = nullptr);
     ~CComm();
     CComm(const CComm&) = delete;
@@ -35,7 +40,8 @@ public:
 
     // Opens COM m_nPort with the line parameters and starts the reader. False on failure.
     bool OpenPort();
-    // Ends the connection; never waits for the reader.
+    // Ends the connection; never waits for the reader (it may run inside the reader's own
+    // notification). A frame already handed to the port goes out first, within a time bound.
     void ClosePort();
     // Hands bytes to the open port without blocking; false (touching nothing) when not open.
     bool Write(const uint8_t* data, std::size_t count);
@@ -61,19 +67,35 @@ public:
     Overlapped m_olWrite;
     Overlapped m_olRead;
 
-private:
+  private:
+    // One open port as its reader sees it. The reader keeps its connection (and with it the
+    // transport) alive until it ends; after ClosePort every call on that transport is a no-op.
     struct Connection;
-    static unsigned CommReadThread(CComm* self, std::shared_ptr<Connection> connection);
-    void ReapFinishedReaders(bool all);
-
-    ISerialBackend* m_backend = nullptr;
-    SerialOpenResult m_lastOpen;
-    std::shared_ptr<Connection> m_connection;  // the current connection's stop flag and state
-    std::mutex m_ringMutex;                    // keeps an ending reader and a new one apart
     struct Reader {
         std::thread thread;
         std::shared_ptr<Connection> connection;
     };
+    friend class CommTestAccess;  // tests look at the readers that are still running
+
+    // The reader thread: waits for received bytes, reads at most 80 at a time into the ring
+    // and notifies the window once per read. Returns 1 after a normal end, 0 when its wake-up
+    // could not be prepared and 0xFFFFFFFF for a bad parameter.
+    static unsigned CommReadThread(CComm* self, std::shared_ptr<Connection> connection);
+    // Joins the readers that have ended (all of them, waiting, when `all`).
+    void ReapFinishedReaders(bool all);
+    // Readers started by this object that have not returned yet.
+    int RunningReaders() const;
+    // Time the bytes still queued for the device need on the line, plus a margin.
+    std::chrono::milliseconds FlushBound(std::size_t pendingBytes) const;
+
+    ISerialBackend* m_backend = nullptr;
+    SerialOpenResult m_lastOpen;
+    std::shared_ptr<Connection> m_connection;  // the open connection, empty when closed
+    // Held by a reader for its whole run: a reader of a new connection starts reading only
+    // after the reader of the previous one has ended, so two readers never fill the ring or
+    // notify at the same time. The UI thread never takes it, so a reader waiting in its
+    // notification cannot block the window.
+    std::mutex m_readerMutex;
     std::vector<Reader> m_readers;  // the current reader and any still finishing
 };
 

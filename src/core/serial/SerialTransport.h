@@ -60,6 +60,9 @@ public:
     virtual void WakeReader() = 0;
     // Waits until every byte handed to Write has gone to the device, at most `bound`.
     virtual bool FlushOutput(std::chrono::milliseconds bound) = 0;
+    // Bytes handed to Write that have not yet gone to the device (0 when unknown); the close
+    // derives its flush bound from it.
+    virtual std::size_t PendingOutput() { return 0; }
     virtual void DropDtr() = 0;
     // Discards whatever both directions still hold.
     virtual void Purge() = 0;
