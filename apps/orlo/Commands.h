@@ -1,0 +1,38 @@
+// The commands of `orlo`, each returning the process's exit status. main.cpp parses the
+// command line into these arguments; everything after that happens here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Reporter.h"
+#include "Session.h"
+
+namespace orlo::cli {
+
+struct OutputOptions {
+    bool json = false;
+    bool quiet = false;
+};
+
+struct DeviceArgs {
+    std::vector<std::string> ports;  // one, or several for gang programming
+    double timeoutSeconds = 10;      // no answer for this long ends the run; 0: wait forever
+};
+
+// How the reporter prints, from the options and what standard output is.
+ReporterOptions MakeReporterOptions(const OutputOptions& output);
+
+int RunPorts(const OutputOptions& output);
+int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
+               const std::string& image);
+int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,
+            const std::string& outFile);
+int RunCheck(const OutputOptions& output, const DeviceArgs& device);
+int RunSweep(const OutputOptions& output, const DeviceArgs& device, int button);
+int RunLog(const OutputOptions& output, const DeviceArgs& device, const std::string& outFile,
+           double durationSeconds);
+int RunTestTx(const OutputOptions& output, const DeviceArgs& device);
+int RunBmp2h(const OutputOptions& output, int bits, const std::string& bitmap);
+
+}  // namespace orlo::cli

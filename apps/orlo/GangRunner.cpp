@@ -1,0 +1,47 @@
+#include "GangRunner.h"
+
+namespace orlo::cli {
+
+namespace {
+
+constexpr auto kLoopSlice = std::chrono::milliseconds(50);  // longest wait between checks
+
+}  // namespace
+
+GangRunner::GangRunner(EventLoop& loop, std::function<bool()> interrupted)
+    : m_loop(loop), m_interrupted(std::move(interrupted)) {}
+
+ExitCode GangRunner::Run(const std::vector<Session*>& sessions, const CommandSpec& command) {
+    for (Session* s : sessions) {
+        if (m_interrupted && m_interrupted()) break;
+        s->Start(command);
+    }
+    bool interruptSeen = false;
+    for (;;) {
+        if (!interruptSeen && m_interrupted && m_interrupted()) {
+            interruptSeen = true;
+            for (Session* s : sessions) s->Interrupt();
+        }
+        bool open = false;
+        for (Session* s : sessions) {
+            s->Poll();
+            if (s->Finished()) s->Close();
+            if (!s->Closed()) open = true;
+        }
+        if (!open) break;
+        m_loop.RunOnce(kLoopSlice);
+    }
+    std::vector<Outcome> outcomes;
+    for (Session* s : sessions) outcomes.push_back(s->Result());
+    return Combine(outcomes);
+}
+
+ExitCode GangRunner::Combine(const std::vector<Outcome>& outcomes) {
+    for (const Outcome& o : outcomes)
+        if (o.code == ExitCode::Interrupted) return ExitCode::Interrupted;
+    for (const Outcome& o : outcomes)
+        if (o.code != ExitCode::Completed) return o.code;
+    return ExitCode::Completed;
+}
+
+}  // namespace orlo::cli

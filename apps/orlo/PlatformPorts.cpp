@@ -1,0 +1,87 @@
+#include "PlatformPorts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "posix/LinuxPortTable.h"
+#include "posix/PosixSerial.h"
+
+namespace orlo::cli {
+
+namespace {
+
+// "COM" and one or more digits, in any letter case.
+bool IsComName(const std::string& spec) {
+    if (spec.size() < 4) return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(spec[i])) != "COM"[i]) return false;
+    return std::all_of(spec.begin() + 3, spec.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError* error) {
+    PortEndpoint endpoint;
+    endpoint.label = spec;
+    auto table = std::make_unique<LinuxPortTable>();
+
+    if (IsComName(spec)) {
+        std::string name = "COM" + spec.substr(3);
+        // The port list shows at most two digits of a number: a longer one cannot be chosen.
+        if (name.size() > 5) {
+            *error = {ExitCode::PortFailure,
+                      name + " cannot be chosen: the port list shows COM1 to COM99 only"};
+            return std::nullopt;
+        }
+        const std::string path = table->Open() ? table->Resolve(name) : std::string();
+        if (path.empty()) {
+            *error = {ExitCode::PortFailure,
+                      name + " is not a serial port of this system (orlo ports lists them)"};
+            return std::nullopt;
+        }
+        endpoint.comName = name;
+        endpoint.path = path;
+    } else {
+        table->AddExtraPath(spec);
+        if (table->Open()) {
+            for (const PortInfo& port : table->Enumerate()) {
+                if (SameFile(port.devicePath, spec)) {
+                    endpoint.comName = port.comName;
+                    endpoint.path = port.devicePath;
+                    break;
+                }
+            }
+        }
+        if (endpoint.comName.empty()) {
+            // Not listed: the device is missing or cannot be a port. Opening it says which,
+            // in the same words as a failed Open.
+            PosixSerialBackend probe;
+            SerialOpenResult result;
+            if (auto port = probe.Open(spec, &result)) port->Close();
+            *error = {ExitCode::PortFailure, result.message.empty()
+                                                 ? spec + " cannot be listed as a serial port"
+                                                 : result.message};
+            return std::nullopt;
+        }
+    }
+    endpoint.backend = std::make_unique<PosixSerialBackend>(table.get());
+    endpoint.table = std::move(table);
+    return endpoint;
+}
+
+std::vector<PortInfo> ListPorts() {
+    LinuxPortTable table;
+    if (!table.Open()) return {};
+    return table.Enumerate();
+}
+
+}  // namespace orlo::cli

@@ -1,0 +1,328 @@
+#include "Reporter.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "ExitCodes.h"
+
+namespace orlo::cli {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);  // live line refresh, at most
+constexpr int kPlainStepPercent = 10;                           // plain progress line step
+
+std::string KindName(BoxKind kind) {
+    switch (kind) {
+        case BoxKind::Completion:
+            return "completion";
+        case BoxKind::Failure:
+            return "failure";
+        case BoxKind::Warning:
+            return "warning";
+        case BoxKind::Info:
+            return "info";
+    }
+    return "info";
+}
+
+// Device text may hold any byte: what is not UTF-8 is replaced rather than refused.
+std::string Dump(const json& j) {
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+Reporter::Reporter(std::ostream& out, std::ostream& err, ReporterOptions options,
+                   std::function<Clock::time_point()> now)
+    : m_out(out), m_err(err), m_options(options), m_now(std::move(now)) {
+    if (!m_now) m_now = [] { return Clock::now(); };
+    if (m_options.json) m_options.quiet = false;  // --json reports everything, as objects
+}
+
+Reporter::~Reporter() {
+    if (m_drawn > 0 && !Gang()) m_out << "\n";
+    m_out.flush();
+}
+
+int Reporter::AddPort(const std::string& label) {
+    m_ports.push_back(PortLine{label, {}, {}});
+    return static_cast<int>(m_ports.size()) - 1;
+}
+
+void Reporter::Json(const std::string& object) {
+    m_out << object << "\n";
+    m_out.flush();
+}
+
+std::string Reporter::Prefix(int port) const {
+    if (port < 0 || !Gang()) return {};
+    return m_ports[static_cast<std::size_t>(port)].label + ": ";
+}
+
+void Reporter::ClearLive() {
+    if (m_drawn == 0) return;
+    if (Gang())
+        m_out << "\x1b[" << m_drawn << "A\r\x1b[J";
+    else
+        m_out << "\r\x1b[K";
+    m_drawn = 0;
+    m_out.flush();
+}
+
+void Reporter::DrawLive() {
+    if (!m_options.tty || m_options.quiet || m_options.json || m_finished) return;
+    const std::size_t width = m_options.width > 1 ? m_options.width - 1 : 0;
+    if (!Gang()) {
+        const std::string& line = m_ports.empty() ? std::string() : m_ports[0].line;
+        if (line.empty()) return;
+        m_out << "\r\x1b[K" << line;
+        m_drawn = 1;
+    } else {
+        ClearLive();
+        for (const PortLine& p : m_ports) {
+            std::string line = p.line.empty() ? p.label + "  opening" : p.line;
+            if (width > 0 && line.size() > width) line.resize(width);
+            m_out << "\x1b[2K" << line << "\n";
+        }
+        m_drawn = m_ports.size();
+    }
+    m_out.flush();
+    m_lastDraw = m_now();
+}
+
+void Reporter::PrintLine(std::ostream& stream, const std::string& text) {
+    const bool live = m_drawn > 0;
+    if (live) {
+        if (Gang()) {
+            ClearLive();
+        } else {
+            // One port: the progress line stays as it is, the message goes below it.
+            m_out << "\n";
+            m_out.flush();
+            m_drawn = 0;
+        }
+    }
+    stream << text << "\n";
+    stream.flush();
+    if (live && Gang()) DrawLive();
+}
+
+void Reporter::Opened(int port, const std::string& comName, const std::string& path) {
+    if (m_options.json) {
+        Json(Dump({{"event", "open"},
+                   {"port", m_ports[static_cast<std::size_t>(port)].label},
+                   {"com", comName},
+                   {"path", path}}));
+    }
+}
+
+void Reporter::Box(int port, const std::string& text, BoxKind kind) {
+    if (m_options.json) {
+        json j = {{"event", "message"}, {"text", text}, {"kind", KindName(kind)}};
+        if (port >= 0) j["port"] = m_ports[static_cast<std::size_t>(port)].label;
+        Json(Dump(j));
+        return;
+    }
+    const bool problem = kind == BoxKind::Failure || kind == BoxKind::Warning;
+    if (!problem && m_options.quiet) return;
+    PrintLine(problem ? m_err : m_out, Prefix(port) + text);
+}
+
+void Reporter::Progress(int port, const ProgressSnapshot& s) {
+    PortLine& p = m_ports[static_cast<std::size_t>(port)];
+    if (m_options.json) {
+        const std::string key =
+            s.hasData ? s.phase + "|" + std::to_string(s.percent) : "status|" + s.status;
+        if (key == p.lastKey) return;
+        p.lastKey = key;
+        json j;
+        if (s.hasData) {
+            const double eta = SecondsLeft(s);
+            j = {{"event", "progress"},
+                 {"port", p.label},
+                 {"region", s.region},
+                 {"phase", s.phase},
+                 {"percent", s.percent},
+                 {"bytes", s.phaseDone},
+                 {"total", s.phaseTotal},
+                 {"overall_bytes", s.overallDone},
+                 {"overall_total", s.overallTotal},
+                 {"rate", RateOf(s)},
+                 {"line_limit", kLineLimitBytesPerSecond},
+                 {"eta", eta < 0 ? json(nullptr) : json(eta)},
+                 {"status", s.status}};
+        } else {
+            j = {{"event", "status"}, {"port", p.label}, {"region", s.region}, {"text", s.status}};
+        }
+        Json(Dump(j));
+        return;
+    }
+    if (m_options.quiet) return;
+    if (!m_options.tty) {
+        const std::string key = s.hasData
+                                    ? s.phase + "|" + std::to_string(s.percent / kPlainStepPercent)
+                                    : "status|" + s.status;
+        if (key == p.lastKey) return;
+        p.lastKey = key;
+        PrintLine(m_out, FormatProgressLine(s, false, 0));
+        return;
+    }
+    const std::size_t width = m_options.width > 1 ? m_options.width - 1 : 0;
+    const std::string key = s.hasData ? s.phase : "status|" + s.status;
+    const bool changed = key != p.lastKey || (s.percent >= 100 && p.lastPercent < 100);
+    p.lastKey = key;
+    p.lastPercent = s.hasData ? s.percent : -1;
+    p.line = FormatProgressLine(s, true, width);
+    if (changed || m_now() - m_lastDraw >= kRedrawPeriod) DrawLive();
+}
+
+void Reporter::Error(int port, const std::string& sentence) {
+    if (m_options.json) {
+        json j = {{"event", "error"}, {"text", sentence}};
+        if (port >= 0) j["port"] = m_ports[static_cast<std::size_t>(port)].label;
+        Json(Dump(j));
+        return;
+    }
+    std::string line = "orlo: ";
+    if (port >= 0) line += m_ports[static_cast<std::size_t>(port)].label + ": ";
+    PrintLine(m_err, line + sentence);
+}
+
+void Reporter::Note(int port, const std::string& sentence) {
+    if (m_options.json) {
+        json j = {{"event", "note"}, {"text", sentence}};
+        if (port >= 0) j["port"] = m_ports[static_cast<std::size_t>(port)].label;
+        Json(Dump(j));
+        return;
+    }
+    if (m_options.quiet) return;
+    PrintLine(m_out, Prefix(port) + sentence);
+}
+
+void Reporter::DeviceLine(int port, const std::string& line, bool print) {
+    if (m_options.json) {
+        Json(Dump({{"event", "line"},
+                   {"port", m_ports[static_cast<std::size_t>(port)].label},
+                   {"text", line}}));
+        return;
+    }
+    if (print) PrintLine(m_out, Prefix(port) + line);
+}
+
+void Reporter::CheckText(int port, const std::string& text) {
+    if (m_options.json) {
+        Json(Dump({{"event", "check"},
+                   {"port", m_ports[static_cast<std::size_t>(port)].label},
+                   {"text", text}}));
+        return;
+    }
+    PrintLine(m_out, Prefix(port) + text);
+}
+
+void Reporter::Sweep(int port, int max, int min, int timeMs, int tm) {
+    if (m_options.json) {
+        Json(Dump({{"event", "sweep"},
+                   {"port", m_ports[static_cast<std::size_t>(port)].label},
+                   {"max", max},
+                   {"min", min},
+                   {"time_ms", timeMs},
+                   {"tm", tm}}));
+        return;
+    }
+    const std::string p = Prefix(port);
+    PrintLine(m_out, p + "sweep max: " + std::to_string(max));
+    PrintLine(m_out, p + "sweep min: " + std::to_string(min));
+    PrintLine(m_out, p + "sweep time: " + std::to_string(timeMs) + " ms");
+    PrintLine(m_out, p + "Tm: " + std::to_string(tm));
+}
+
+void Reporter::PortEntry(const PortInfo& info) {
+    if (m_options.json) {
+        Json(Dump({{"event", "port"},
+                   {"com", info.comName},
+                   {"path", info.devicePath},
+                   {"description", info.description}}));
+        return;
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%-7s ", info.comName.c_str());
+    std::string line = buffer;
+    std::snprintf(buffer, sizeof buffer, "%-22s ", info.devicePath.c_str());
+    line += buffer;
+    line += info.description;
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    PrintLine(m_out, line);
+}
+
+void Reporter::Header(const std::string& path) {
+    if (m_options.json) {
+        Json(Dump({{"event", "header"}, {"path", path}}));
+        return;
+    }
+    if (!m_options.quiet) PrintLine(m_out, "wrote " + path);
+}
+
+void Reporter::Result(int port, const Outcome& o) {
+    const std::string& label = m_ports[static_cast<std::size_t>(port)].label;
+    if (m_options.json) {
+        json j = {{"event", "result"},
+                  {"port", label},
+                  {"ok", o.code == ExitCode::Completed},
+                  {"exit", ToInt(o.code)},
+                  {"outcome", std::string(ExitName(o.code))},
+                  {"message", o.message},
+                  {"detail", o.detail}};
+        if (!o.file.empty()) {
+            j["file"] = o.file;
+            j["bytes"] = o.fileBytes;
+            j["expected_bytes"] = o.expectedBytes;
+            j["partial"] = o.partial;
+        }
+        Json(Dump(j));
+        return;
+    }
+    if (o.file.empty()) return;
+    if (o.partial) {
+        Error(port, "partial read-back: " + std::to_string(o.fileBytes) + " of " +
+                        std::to_string(o.expectedBytes) + " bytes kept in " + o.file);
+    } else if (o.code == ExitCode::Completed) {
+        Note(port, std::to_string(o.fileBytes) + " bytes written to " + o.file);
+    }
+}
+
+void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
+    if (m_drawn > 0) {
+        // Leave the live lines standing with their last state.
+        if (!Gang()) m_out << "\n";
+        m_drawn = 0;
+        m_out.flush();
+    }
+    m_finished = true;
+    if (m_options.json) {
+        Json(Dump({{"event", "done"}, {"exit", exitCode}}));
+        return;
+    }
+    if (!Gang() || m_options.quiet) return;
+    std::size_t labelWidth = 4;
+    for (const PortLine& p : m_ports) labelWidth = std::max(labelWidth, p.label.size());
+    auto row = [&](const std::string& a, const std::string& b, const std::string& c) {
+        std::string line = a + std::string(labelWidth + 2 - a.size(), ' ') + b;
+        line += std::string(b.size() < 16 ? 16 - b.size() : 1, ' ') + c;
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        m_out << line << "\n";
+    };
+    m_out << "\n";
+    row("PORT", "RESULT", "MESSAGE");
+    for (std::size_t i = 0; i < m_ports.size() && i < outcomes.size(); ++i) {
+        const Outcome& o = outcomes[i];
+        std::string text = o.message;
+        if (!o.detail.empty()) text += (text.empty() ? "" : " ") + o.detail;
+        row(m_ports[i].label, std::string(ExitName(o.code)), text);
+    }
+    m_out.flush();
+}
+
+}  // namespace orlo::cli

@@ -1,0 +1,83 @@
+// Everything the command line prints, in one place, in one of three forms:
+//  - human, on a terminal: one updating progress line per port (carriage return for one port,
+//    cursor-up for several), messages printed above it;
+//  - human, not a terminal: plain lines (progress at each 10 % step), no control characters;
+//  - --json: one JSON object a line on standard output (events, progress, results).
+// --quiet keeps errors, warnings and the data a command was asked for, and nothing else.
+// Used on the UI thread only.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Messages.h"
+#include "Outcome.h"
+#include "ProgressLine.h"
+#include "serial/PortTable.h"
+
+namespace orlo::cli {
+
+struct ReporterOptions {
+    bool json = false;
+    bool quiet = false;
+    bool tty = false;       // standard output is a terminal
+    std::size_t width = 0;  // its columns (0: unknown)
+};
+
+class Reporter {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    Reporter(std::ostream& out, std::ostream& err, ReporterOptions options,
+             std::function<Clock::time_point()> now = {});
+    ~Reporter();
+
+    // Ports of this run, in the order given; returns the port's index.
+    int AddPort(const std::string& label);
+    bool Gang() const { return m_ports.size() > 1; }
+    const ReporterOptions& Options() const { return m_options; }
+
+    // Port -1: a line that belongs to no port.
+    void Opened(int port, const std::string& comName, const std::string& path);
+    void Box(int port, const std::string& text, BoxKind kind);
+    void Progress(int port, const ProgressSnapshot& snapshot);
+    void Error(int port, const std::string& sentence);
+    void Note(int port, const std::string& sentence);  // informational, standard output
+    void DeviceLine(int port, const std::string& line, bool print);
+    void CheckText(int port, const std::string& text);
+    void Sweep(int port, int max, int min, int timeMs, int tm);
+    void PortEntry(const PortInfo& info);
+    void Header(const std::string& path);
+    void Result(int port, const Outcome& outcome);
+    // The end of the run: the live lines stay as they are, the results table of several
+    // ports follows, and --json gets its last object.
+    void Finish(const std::vector<Outcome>& outcomes, int exitCode);
+
+  private:
+    struct PortLine {
+        std::string label;
+        std::string line;     // the live line, when there is one
+        std::string lastKey;  // what was last printed or drawn
+        int lastPercent = -1;
+    };
+
+    void Json(const std::string& object);
+    std::string Prefix(int port) const;
+    void PrintLine(std::ostream& stream, const std::string& text);
+    void ClearLive();
+    void DrawLive();
+
+    std::ostream& m_out;
+    std::ostream& m_err;
+    ReporterOptions m_options;
+    std::function<Clock::time_point()> m_now;
+    std::vector<PortLine> m_ports;
+    std::size_t m_drawn = 0;  // live lines on the screen
+    Clock::time_point m_lastDraw{};
+    bool m_finished = false;
+};
+
+}  // namespace orlo::cli

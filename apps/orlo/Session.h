@@ -1,0 +1,112 @@
+// One port's run: a dialog on a console window with its own port table and serial backend.
+// The session does what a user at the window would do - drop the port list down, choose the
+// port, press Open, press the command's button and answer its file dialog - and decides from
+// what the window then shows (message boxes, the status line, the check text, the sweep values)
+// whether the run has completed. It adds the one thing a script needs and the window lacks: a
+// limit on how long it waits for the device to answer.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ConsoleWindow.h"
+#include "Outcome.h"
+#include "Reporter.h"
+#include "app/OrloDlg.h"
+#include "images/FlashRegion.h"
+#include "serial/PortTable.h"
+#include "serial/SerialTransport.h"
+#include "window/EventLoop.h"
+
+namespace orlo::cli {
+
+enum class CommandKind { Program, Read, Check, Sweep, Log, TestTx };
+
+struct CommandSpec {
+    CommandKind kind = CommandKind::Program;
+    RegionId region = RegionId::Application;  // program, read
+    std::string path;  // program: the image; read: the output file; log: --output (may be empty)
+    int button = 0;    // sweep: the button of the action
+    std::chrono::milliseconds timeout{10000};  // no reply for this long ends the run (0: never)
+    std::chrono::milliseconds duration{0};     // log: ends after this long (0: when interrupted)
+};
+
+// A port as the command line names it, with the table and backend that reach it.
+struct PortEndpoint {
+    std::string label;    // as the user wrote it: a device path or a COM name
+    std::string comName;  // the name the port table gives it, as the port list shows it
+    std::string path;     // its device
+    std::unique_ptr<IPortTable> table;
+    std::unique_ptr<ISerialBackend> backend;
+};
+
+class Session : private ConsoleWindowListener {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    Session(EventLoop& loop, PortEndpoint endpoint, Reporter& reporter,
+            std::function<Clock::time_point()> now = {});
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Opens the port and starts the command's run, as clicks on the window.
+    void Start(const CommandSpec& command);
+    // Ends a run whose time is up: no reply within the timeout, or the log's duration.
+    void Poll();
+    // Ctrl+C: the run ends as interrupted.
+    void Interrupt();
+    bool Finished() const { return m_finished; }
+    // Once the run has ended: closes the port (as the Close button does) and reports the
+    // result. Does nothing the second time.
+    void Close();
+    bool Closed() const { return m_closed; }
+
+    const Outcome& Result() const { return m_outcome; }
+    const std::string& Label() const { return m_endpoint.label; }
+    COrloDlg& Dialog() { return *m_dlg; }
+    ConsoleWindow& Window() { return m_window; }
+
+  private:
+    // ConsoleWindowListener
+    void OnMessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    void OnStatusText(const std::string& text) override;
+    void OnProgressPos(int pos) override;
+    void OnLogEntry(const std::string& text) override;
+    void OnPreviewDrawn(const std::string&) override {}
+    void OnBeforeMessage(uint32_t message) override;
+    void OnAfterMessage(uint32_t message) override;
+
+    void Click(int id, int notification = BN_CLICKED);
+    void StartClick(int id);
+    bool OpenPort();
+    void Finish(ExitCode code, const std::string& message, const std::string& detail = {});
+    void ReportProgress();
+    bool AwaitingReply() const;
+
+    EventLoop& m_loop;
+    PortEndpoint m_endpoint;
+    Reporter& m_reporter;
+    int m_port;  // index in the reporter
+    std::function<Clock::time_point()> m_now;
+    ConsoleWindow m_window;
+    std::unique_ptr<COrloDlg> m_dlg;
+
+    CommandSpec m_command;
+    std::string m_expectedCompletion;  // the message that completes the run
+    bool m_inStartClick = false;
+    bool m_started = false;
+    bool m_running = false;        // the command's button has been pressed
+    bool m_sawBlockPhase = false;  // a block of the run has gone out
+    bool m_finished = false;
+    bool m_closed = false;
+    Outcome m_outcome;
+    Clock::time_point m_runStart{};
+    Clock::time_point m_lastReply{};  // the last WM_COMM_RX, or the start of the run
+    int m_framesInMessage = 0;        // frames the current WM_COMM_RX completed
+    bool m_sweepSetSent = false;      // a sweep set frame awaits its answer
+};
+
+}  // namespace orlo::cli
