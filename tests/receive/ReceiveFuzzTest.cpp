@@ -37,32 +37,36 @@ class StreamGenerator {
 
     void AppendPiece(std::vector<uint8_t>* out) {
         const unsigned kind = Below(100);
-        if (kind < 40) {
+        if (kind < 30) {
             out->push_back(static_cast<uint8_t>(m_rng()));
-        } else if (kind < 55) {
-            static constexpr uint16_t kLengths[] = {0,  1,  2,    3,    4,    5,    6,     7,
-                                                    11, 27, 4106, 4107, 4108, 9999, 0xFFFF};
-            const uint16_t length = Below(4) == 0 ? static_cast<uint16_t>(m_rng())
-                                                  : kLengths[Below(std::size(kLengths))];
+        } else if (kind < 38) {
+            // A frame header alone: short, oversize, random, and now and then one that makes
+            // the next 4106 or 4107 bytes a single unit.
+            static constexpr uint16_t kLengths[] = {0, 1,  2,  3,    4,    5,     6,
+                                                    7, 11, 27, 4108, 9999, 0xFFFF};
+            uint16_t length = Below(4) == 0 ? static_cast<uint16_t>(m_rng())
+                                            : kLengths[Below(std::size(kLengths))];
+            if (Below(50) == 0) length = static_cast<uint16_t>(FRAME_MAX_LEN - Below(2));
             out->insert(out->end(), {FRAME_START, static_cast<uint8_t>(length >> 8),
                                      static_cast<uint8_t>(length)});
         } else if (kind < 70) {
             static constexpr uint8_t kCodes[] = {0x00, 0x06, 0x15, 0x1A, 0x2A, 0x3A,
                                                  0x4A, 0x1B, 0x51, 0x99, 0x03};
             const uint8_t code = kCodes[Below(std::size(kCodes))];
-            const uint16_t length = Below(20) == 0 ? static_cast<uint16_t>(FRAME_MAX_LEN)
+            const uint16_t length = Below(50) == 0 ? static_cast<uint16_t>(FRAME_MAX_LEN)
                                                    : static_cast<uint16_t>(4 + Below(40));
             auto frame = Frame(code, length, static_cast<uint8_t>(m_rng()),
                                static_cast<uint8_t>(m_rng()), static_cast<uint8_t>(m_rng()));
             out->insert(out->end(), frame.begin(), frame.end());
-        } else if (kind < 80) {
+        } else if (kind < 90) {
             static const std::vector<uint8_t> kEnds[] = {{0x0D, 0x0A}, {0x0A, 0x0D}, {0x0A}};
             const auto& end = kEnds[Below(std::size(kEnds))];
             out->insert(out->end(), end.begin(), end.end());
-        } else if (kind < 95) {
+        } else if (kind < 99) {
             const unsigned n = 1 + Below(300);
             for (unsigned i = 0; i < n; ++i) out->push_back(static_cast<uint8_t>(' ' + Below(90)));
         } else {
+            // Long enough to fill the accumulator without a line end.
             out->insert(out->end(), 1000 + Below(4000), static_cast<uint8_t>('a' + Below(26)));
         }
     }
@@ -118,8 +122,11 @@ TEST(ReceiveFuzz, SeededRandomStreamKeepsTheAssemblerInBounds) {
         lines = std::max(lines, f.wnd().ListItems(IDC_LIST_LOG).size());
     }
     // The stream did reach the consumers, not only the drop paths.
-    EXPECT_GT(f.wnd().progressLog.size() - framesBefore, 100u);
+    const std::size_t frames = f.wnd().progressLog.size() - framesBefore;
+    EXPECT_GT(frames, total / 20000) << "frames";
     EXPECT_GT(lines, 0u);
+    ::testing::Test::RecordProperty("frames", static_cast<int>(frames));
+    ::testing::Test::RecordProperty("bytes", static_cast<int>(fed));
 }
 
 }  // namespace
