@@ -60,6 +60,11 @@ void GuiSend::Cancel() {
     m_done.notify_all();
 }
 
+bool GuiSend::HasWaiting() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_calls.empty();
+}
+
 bool GuiSend::Cancelled() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_cancelled;

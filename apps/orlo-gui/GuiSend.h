@@ -29,6 +29,8 @@ class GuiSend {
     std::optional<intptr_t> Send(std::function<intptr_t()> work);
     void Cancel();
     bool Cancelled() const;
+    // True while a caller from another thread waits for its work to be served.
+    bool HasWaiting() const;
 
   private:
     struct Call {

@@ -3,21 +3,31 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace orlo::gui::test {
 
 namespace {
+
+// The offscreen platform says for every window what it cannot do; that is no news in a test.
+void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QStringLiteral("This plugin does not support"))) return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
 
 // The one QApplication of the test program, made before the first test and kept to the end.
 class QtEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(QuietMessages);
         m_app = std::make_unique<QApplication>(m_argc, m_argv);
         QApplication::setQuitOnLastWindowClosed(false);
     }
@@ -42,6 +52,33 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+struct HangGuard::State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread watcher;
+};
+
+HangGuard::HangGuard(std::chrono::milliseconds limit, std::string what)
+    : m_state(std::make_shared<State>()) {
+    m_state->watcher = std::thread([state = m_state, limit, what = std::move(what)] {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        if (!state->cv.wait_for(lock, limit, [&] { return state->done; })) {
+            std::fprintf(stderr, "HANG: %s did not return\n", what.c_str());
+            std::abort();
+        }
+    });
+}
+
+HangGuard::~HangGuard() {
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->done = true;
+    }
+    m_state->cv.notify_all();
+    m_state->watcher.join();
 }
 
 Prompts RecordingPrompts::Make() {

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,18 @@ struct Box {
     std::string text;
     std::string caption;
     unsigned type = 0;
+};
+
+// Ends the test program with a message when it is still alive after `limit`: a deadlock then
+// shows as a failure that names itself, not as a test that never ends.
+class HangGuard {
+  public:
+    HangGuard(std::chrono::milliseconds limit, std::string what);
+    ~HangGuard();
+
+  private:
+    struct State;
+    std::shared_ptr<State> m_state;
 };
 
 // Records every message box, file dialog and About box, and answers file dialogs from a queue

@@ -1,0 +1,286 @@
+// The window against the simulated device on a pseudo-terminal, through clicks: a whole
+// application run with its countdown, a read-back from the service panel, a message box open
+// while the device talks, closing in the middle of a run, and two windows side by side.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <thread>
+
+#include "GuiSession.h"
+#include "GuiTestSupport.h"
+#include "devsim/PtyDevice.h"
+#include "images/FlashRegion.h"
+#include "posix/LinuxPortTable.h"
+#include "posix/PosixSerial.h"
+
+namespace orlo::gui {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ControlWidget;
+using test::PumpUntil;
+using test::RecordingPrompts;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Pattern(std::size_t size, uint32_t seed) {
+    std::mt19937 gen(seed);
+    Bytes bytes(size);
+    for (auto& b : bytes) b = static_cast<uint8_t>(gen());
+    return bytes;
+}
+
+// Keeps every transport the dialog opens, to ask it afterwards whether it was closed.
+class RecordingBackend : public ISerialBackend {
+  public:
+    explicit RecordingBackend(ISerialBackend& inner) : m_inner(inner) {}
+    std::shared_ptr<ISerialTransport> Open(const std::string& name,
+                                           SerialOpenResult* result) override {
+        auto transport = m_inner.Open(name, result);
+        if (transport) opened.push_back(transport);
+        return transport;
+    }
+    std::vector<std::shared_ptr<ISerialTransport>> opened;
+
+  private:
+    ISerialBackend& m_inner;
+};
+
+// A window wired to its own simulated device, which is the only port in its list (COM80).
+class Rig {
+  public:
+    explicit Rig(devsim::DeviceOptions device = {})
+        : m_sim(std::move(device)),
+          m_ports(m_dir.Path("no-sysfs"), "/dev",
+                  [this](const std::string& name) {
+                      return name == LinuxPortTable::kExtraPortsVariable ? m_sim.SlavePath()
+                                                                         : std::string();
+                  }),
+          m_posix(&m_ports),
+          serial(m_posix) {
+        std::string error;
+        EXPECT_TRUE(m_sim.Start(&error)) << error;
+        session = std::make_unique<GuiSession>(serial, m_ports, GuiSession::Options{true, {}});
+        layer().SetPrompts(prompts.Make());
+        layer().SetManualTimers(true);
+        session->Window().show();
+    }
+    ~Rig() {
+        session.reset();
+        m_sim.Stop();
+    }
+
+    QtWindow& layer() { return session->Layer(); }
+    MainWindow& window() { return session->Window(); }
+    QPushButton* button(int id) { return ControlWidget<QPushButton>(layer(), id); }
+    std::string Status() {
+        return ControlWidget<QLineEdit>(layer(), IDC_STATUS)->text().toStdString();
+    }
+    Bytes Flash() const { return m_sim.Flash(); }
+    const devsim::Device& Device() const { return m_sim.GetDevice(); }
+
+    // Drops the list down, chooses the device's port with the keyboard and presses Open.
+    void Connect() {
+        auto* combo = ControlWidget<QComboBox>(layer(), IDC_COMBO_PORT);
+        combo->showPopup();
+        combo->hidePopup();
+        const int index = combo->findText(QStringLiteral("COM80"));
+        ASSERT_GE(index, 0) << "the simulated device is not in the port list";
+        combo->setFocus();
+        while (combo->currentIndex() < index) QTest::keyClick(combo, Qt::Key_Down);
+        while (combo->currentIndex() > index) QTest::keyClick(combo, Qt::Key_Up);
+        ASSERT_TRUE(button(IDC_OPEN)->isEnabled());
+        QTest::mouseClick(button(IDC_OPEN), Qt::LeftButton);
+        ASSERT_TRUE(button(IDC_CLOSE)->isEnabled()) << "the port did not open";
+    }
+
+    // Clicks `button` with the file dialog answered by a new file holding `image`.
+    void Program(int buttonId, const Bytes& image) {
+        prompts.answers.push_back(m_dir.Write("image" + std::to_string(++m_files), image));
+        QTest::mouseClick(button(buttonId), Qt::LeftButton);
+    }
+
+    std::string FilePath(const std::string& name) const { return m_dir.Path(name); }
+
+    RecordingPrompts prompts;
+    std::unique_ptr<GuiSession> session;
+
+  private:
+    test::TempDir m_dir;
+    devsim::PtyDevice m_sim;
+    LinuxPortTable m_ports;
+    PosixSerialBackend m_posix;
+
+  public:
+    RecordingBackend serial;
+
+  private:
+    int m_files = 0;
+};
+
+void ExpectRegionHolds(const Bytes& flash, const FlashRegion& region, const Bytes& image) {
+    ASSERT_GE(flash.size(), region.base + region.maxSize);
+    const auto start = flash.begin() + region.base;
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), start)) << region.name;
+    EXPECT_TRUE(std::all_of(start + static_cast<long>(image.size()),
+                            start + static_cast<long>(region.maxSize),
+                            [](uint8_t b) { return b == 0xFF; }))
+        << region.name;
+}
+
+TEST(GuiRun, ProgramsAnApplicationThroughClicksAndCountsDownToTheFinalMessage) {
+    Rig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    const Bytes image = Pattern(100000, 1);
+    rig.Program(IDC_PROGRAM_APPLICATION, image);
+    ASSERT_EQ(rig.prompts.fileDialogs.size(), 1u);
+    EXPECT_TRUE(rig.prompts.fileDialogs[0].open);
+    EXPECT_EQ(rig.prompts.fileDialogs[0].filter, "bin file(*.bin), bin file(*.bin)|*.bin;*.bin");
+
+    // Written, verified, finished: the port closes and the countdown starts.
+    ASSERT_TRUE(PumpUntil([&] { return rig.layer().TimerActive(COUNTDOWN_TIMER_ID); }))
+        << rig.Status();
+    EXPECT_EQ(rig.Status(), "Wait please");
+    EXPECT_EQ(ControlWidget<QProgressBar>(rig.layer(), IDC_PROGRESS)->value(), 100);
+    EXPECT_FALSE(rig.button(IDC_CLOSE)->isEnabled());
+    EXPECT_TRUE(rig.button(IDC_OPEN)->isEnabled());
+    ASSERT_EQ(rig.serial.opened.size(), 1u);
+    EXPECT_FALSE(rig.serial.opened[0]->Write(reinterpret_cast<const uint8_t*>("x"), 1))
+        << "the port is still open";
+    ASSERT_TRUE(PumpUntil([&] { return rig.Device().Stats().perCode[0x13] == 1; }));
+    ExpectRegionHolds(rig.Flash(), Region(RegionId::Application), image);
+    EXPECT_TRUE(rig.prompts.boxes.empty());
+
+    // 100000 bytes give 5 seconds: one tick a second, injected here.
+    const uint32_t seconds = COrloDlg::CountdownSeconds(100000);
+    ASSERT_EQ(seconds, 5u);
+    for (uint32_t left = seconds - 1; left >= 1; --left) {
+        ASSERT_TRUE(rig.layer().FireTimer(COUNTDOWN_TIMER_ID));
+        EXPECT_EQ(rig.Status(), "Wait " + std::to_string(left) + " sec");
+    }
+    // A tick while the final box is open changes nothing and opens no second box.
+    rig.prompts.whileBoxOpen = [&](const test::Box&) { rig.layer().FireTimer(COUNTDOWN_TIMER_ID); };
+    ASSERT_TRUE(rig.layer().FireTimer(COUNTDOWN_TIMER_ID));
+    EXPECT_EQ(rig.Status(), "Ready");
+    ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+    EXPECT_EQ(rig.prompts.boxes[0].text,
+              "Programming completed of Application data, and Remove Target");
+    EXPECT_EQ(rig.prompts.boxes[0].caption, "Orlo");
+    EXPECT_EQ(rig.prompts.boxes[0].type, MB_OK);
+    EXPECT_FALSE(rig.layer().TimerActive(COUNTDOWN_TIMER_ID));
+}
+
+TEST(GuiRun, ProgramsAndReadsBackTheUserRegionFromTheServicePanel) {
+    Rig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    const Bytes image = Pattern(3000, 2);
+    rig.Program(IDC_PROGRAM_USER, image);
+    ASSERT_TRUE(PumpUntil([&] { return !rig.prompts.boxes.empty(); })) << rig.Status();
+    EXPECT_EQ(rig.prompts.boxes[0].text, "Programming completed of User data");
+    EXPECT_EQ(rig.Status(), "Ready ");
+
+    const std::string saved = rig.FilePath("user.dat");
+    rig.prompts.answers.push_back(saved);
+    QTest::mouseClick(rig.button(IDC_READ_USER), Qt::LeftButton);
+    ASSERT_EQ(rig.prompts.fileDialogs.size(), 2u);
+    EXPECT_FALSE(rig.prompts.fileDialogs[1].open);
+    ASSERT_TRUE(PumpUntil([&] { return rig.prompts.boxes.size() == 2; })) << rig.Status();
+    EXPECT_EQ(rig.prompts.boxes[1].text, "Reading completed of User Data");
+    std::ifstream in(saved, std::ios::binary);
+    const Bytes back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes expected = image;
+    expected.resize(4096, 0xFF);
+    EXPECT_EQ(back, expected);
+}
+
+TEST(GuiRun, TheDeviceIsServedWhileAMessageBoxIsOpen) {
+    // A real box with its own event loop stays open for the whole run: the reader's
+    // notifications are served inside it, and the run's own box opens on top of it.
+    devsim::DeviceOptions slow;
+    slow.faults.replyDelayMs = 2;
+    Rig rig(slow);
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    Prompts prompts = rig.prompts.Make();
+    prompts.messageBox = nullptr;  // Qt's own boxes from here on
+    rig.layer().SetPrompts(prompts);
+    const Bytes image = Pattern(40000, 3);
+    rig.Program(IDC_PROGRAM_VOICE, image);
+
+    std::vector<std::string> seen;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        if (box->text() == QStringLiteral("Programming completed of Voice data")) {
+            seen.push_back(box->windowTitle().toStdString());
+            EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+            box->button(QMessageBox::Ok)->click();
+        } else if (!seen.empty()) {
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    watcher.start(5);
+    rig.layer().MessageBox("Box open during the run", "Test", MB_ICONINFORMATION);
+    watcher.stop();
+
+    EXPECT_EQ(seen, std::vector<std::string>({"Orlo"}));
+    EXPECT_EQ(rig.Status(), "Ready ");
+    ExpectRegionHolds(rig.Flash(), Region(RegionId::Voice), image);
+}
+
+TEST(GuiRun, ClosingTheWindowDuringARunClosesThePortAtOnce) {
+    devsim::DeviceOptions slow;
+    slow.faults.replyDelayMs = 2;
+    Rig rig(slow);
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.Program(IDC_PROGRAM_VOICE, Pattern(400000, 4));
+    ASSERT_TRUE(PumpUntil([&] { return rig.Status().rfind("Programming ", 0) == 0; }));
+
+    // Let the reader block in its notification while the window is not serving, then close.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!rig.layer().Sender().HasWaiting() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(rig.layer().Sender().HasWaiting());
+    {
+        test::HangGuard guard(30s, "closing the window during a run");
+        EXPECT_TRUE(rig.window().close());
+    }
+
+    EXPECT_EQ(rig.session->Dialog(), nullptr);
+    ASSERT_EQ(rig.serial.opened.size(), 1u);
+    EXPECT_FALSE(rig.serial.opened[0]->Write(reinterpret_cast<const uint8_t*>("x"), 1))
+        << "the port is still open";
+    EXPECT_EQ(rig.Device().Stats().perCode[0x22], 0u) << "the run went on to verify";
+    EXPECT_TRUE(rig.prompts.boxes.empty());
+}
+
+TEST(GuiRun, TwoWindowsProgramTwoDevicesSideBySide) {
+    Rig first;
+    Rig second;
+    ASSERT_NO_FATAL_FAILURE(first.Connect());
+    ASSERT_NO_FATAL_FAILURE(second.Connect());
+    const Bytes a = Pattern(50000, 5);
+    const Bytes b = Pattern(70000, 6);
+    first.Program(IDC_PROGRAM_MAP, a);
+    second.Program(IDC_PROGRAM_VOICE, b);
+    ASSERT_TRUE(
+        PumpUntil([&] { return !first.prompts.boxes.empty() && !second.prompts.boxes.empty(); }));
+    EXPECT_EQ(first.prompts.boxes[0].text, "Programming completed of Map data");
+    EXPECT_EQ(second.prompts.boxes[0].text, "Programming completed of Voice data");
+    ExpectRegionHolds(first.Flash(), Region(RegionId::Map), a);
+    ExpectRegionHolds(second.Flash(), Region(RegionId::Voice), b);
+    EXPECT_EQ(first.Device().Stats().perCode[0x21], 0u);
+    EXPECT_EQ(second.Device().Stats().perCode[0x31], 0u);
+}
+
+}  // namespace
+}  // namespace orlo::gui
