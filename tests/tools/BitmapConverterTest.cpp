@@ -10,8 +10,8 @@
 namespace orlo {
 namespace {
 
-using test::ArrowSpec;
-using test::BmpSpec;
+using test::ArrowParams;
+using test::BmpParams;
 using test::BuildBmp;
 
 const BitmapVariant& Mono() {
@@ -130,15 +130,15 @@ TEST_P(ExactText, ConvertsOrRefuses) {
     EXPECT_EQ(c.messages, r.messages);
 }
 
-BmpSpec BlackArrow() {
-    BmpSpec s = ArrowSpec();
+BmpParams BlackArrow() {
+    BmpParams s = ArrowParams();
     s.entry0 = 0x00FFFFFF;
     s.entry1 = 0x00000000;
     return s;
 }
 
-BmpSpec Gray8x1(uint32_t entry1) {
-    BmpSpec s;
+BmpParams Gray8x1(uint32_t entry1) {
+    BmpParams s;
     s.width = 8;
     s.height = 1;
     s.bits = 4;
@@ -147,17 +147,17 @@ BmpSpec Gray8x1(uint32_t entry1) {
     return s;
 }
 
-BmpSpec WithHeight(BmpSpec s, uint32_t height) {
+BmpParams WithHeight(BmpParams s, uint32_t height) {
     s.height = height;
     return s;
 }
 
-BmpSpec WithBits(BmpSpec s, uint16_t bits) {
+BmpParams WithBits(BmpParams s, uint16_t bits) {
     s.bits = bits;
     return s;
 }
 
-std::vector<uint8_t> Truncated(BmpSpec s, std::size_t size) {
+std::vector<uint8_t> Truncated(BmpParams s, std::size_t size) {
     auto bytes = BuildBmp(s);
     bytes.resize(size);
     return bytes;
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
     Bitmaps, ExactText,
     ::testing::Values(
         // The worked example: entry 1 pure white, so the bits are inverted.
-        TextCase{"Arrow", BitmapKind::Mono, BuildBmp(ArrowSpec()), "arrow", kArrowText, {}},
+        TextCase{"Arrow", BitmapKind::Mono, BuildBmp(ArrowParams()), "arrow", kArrowText, {}},
         TextCase{"ArrowBlackEntry",
                  BitmapKind::Mono,
                  BuildBmp(BlackArrow()),
@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"ArrowWhiteWithReservedByte",
                  BitmapKind::Mono,
                  [] {
-                     BmpSpec s = ArrowSpec();
+                     BmpParams s = ArrowParams();
                      s.entry1 = 0x01FFFFFF;
                      return BuildBmp(s);
                  }(),
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The last row's padding is never needed: the file may end after its last data byte.
         TextCase{"EndsAfterLastDataByte",
                  BitmapKind::Mono,
-                 Truncated(ArrowSpec(), 68),
+                 Truncated(ArrowParams(), 68),
                  "arrow",
                  kArrowText,
                  {}},
@@ -214,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The mono converter does not read the pixel-data offset: data start at byte 62.
         TextCase{"MonoIgnoresPixelOffset",
                  BitmapKind::Mono,
-                 WithField(BuildBmp(ArrowSpec()), 10, 200),
+                 WithField(BuildBmp(ArrowParams()), 10, 200),
                  "arrow",
                  kArrowText,
                  {}},
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"GrayOffsetBelow62",
                  BitmapKind::Gray,
                  [] {
-                     BmpSpec s;  // a 1-bit file has its rows at 62; relabel it 8 x 1, 4 bits
+                     BmpParams s;  // a 1-bit file has its rows at 62; relabel it 8 x 1, 4 bits
                      s.width = 32;
                      s.height = 1;
                      s.entry1 = 0;
@@ -238,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Width12",
                  BitmapKind::Mono,
                  [] {
-                     BmpSpec s;
+                     BmpParams s;
                      s.width = 12;
                      s.height = 2;
                      s.entry1 = 0;
@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Width36",
                  BitmapKind::Mono,
                  [] {
-                     BmpSpec s;
+                     BmpParams s;
                      s.width = 36;  // 4 whole bytes and 4 bits: a stored row of 8 bytes
                      s.height = 2;
                      s.entry1 = 0;
@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"BadSignature",
                  BitmapKind::Mono,
                  [] {
-                     auto b = BuildBmp(ArrowSpec());
+                     auto b = BuildBmp(ArrowParams());
                      b[1] = 'A';
                      return b;
                  }(),
@@ -281,20 +281,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Too short to hold the bit count: no warning, only the short file.
         TextCase{"EndsBeforeBitCount",
                  BitmapKind::Mono,
-                 Truncated(WithBits(ArrowSpec(), 8), 29),
+                 Truncated(WithBits(ArrowParams(), 8), 29),
                  "x",
                  "",
                  {"BMP file is shorter than its header says"}},
         // The warning comes as soon as the bit count is read, before the file runs out.
         TextCase{"EndsInsideHeader",
                  BitmapKind::Mono,
-                 Truncated(WithBits(ArrowSpec(), 8), 61),
+                 Truncated(WithBits(ArrowParams(), 8), 61),
                  "x",
                  "",
                  {"Incorrect Mono", "BMP file is shorter than its header says"}},
         TextCase{"EndsInsideLastRow",
                  BitmapKind::Mono,
-                 Truncated(ArrowSpec(), 67),
+                 Truncated(ArrowParams(), 67),
                  "arrow",
                  "",
                  {"BMP file is shorter than its header says"}},
@@ -307,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Mono256x33",
                  BitmapKind::Mono,
                  [] {
-                     BmpSpec s;
+                     BmpParams s;
                      s.width = 256;
                      s.height = 33;
                      return BuildBmp(s);
@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Gray256x33",
                  BitmapKind::Gray,
                  [] {
-                     BmpSpec s;
+                     BmpParams s;
                      s.width = 256;
                      s.height = 33;
                      s.bits = 4;
@@ -330,14 +330,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Top-down bitmap: the height field read as signed is negative.
         TextCase{"NegativeHeight",
                  BitmapKind::Mono,
-                 BuildBmp(WithHeight(ArrowSpec(), 0xFFFFFFFEu)),
+                 BuildBmp(WithHeight(ArrowParams(), 0xFFFFFFFEu)),
                  "arrow",
                  "",
                  {"Top-down BMP (negative height) is not supported"}},
         // Products that wrap modulo 2^32 to a small or zero byte count are still too big.
         TextCase{"WidthTimesHeightWrapsToZero",
                  BitmapKind::Mono,
-                 WithField(BuildBmp(ArrowSpec()), 18, 0x80000000u),
+                 WithField(BuildBmp(ArrowParams()), 18, 0x80000000u),
                  "arrow",
                  "",
                  {TooBig(1024)}},
@@ -349,26 +349,26 @@ INSTANTIATE_TEST_SUITE_P(
                  {TooBig(4096)}},
         TextCase{"HugeHeight",
                  BitmapKind::Mono,
-                 WithField(BuildBmp(ArrowSpec()), 22, 0x7FFFFFFFu),
+                 WithField(BuildBmp(ArrowParams()), 22, 0x7FFFFFFFu),
                  "arrow",
                  "",
                  {TooBig(1024)}},
         TextCase{"ZeroHeight",
                  BitmapKind::Mono,
-                 BuildBmp(WithHeight(ArrowSpec(), 0)),
+                 BuildBmp(WithHeight(ArrowParams(), 0)),
                  "arrow",
                  "",
                  {"BMP has no pixel rows or is narrower than one byte"}},
         TextCase{"NarrowerThanOneByte",
                  BitmapKind::Mono,
-                 WithField(BuildBmp(ArrowSpec()), 18, 7),
+                 WithField(BuildBmp(ArrowParams()), 18, 7),
                  "arrow",
                  "",
                  {"BMP has no pixel rows or is narrower than one byte"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ExactText, HeaderFileBytesUseCrLf) {
-    const auto r = ConvertBitmapBytes(BuildBmp(ArrowSpec()), Mono(), "arrow");
+    const auto r = ConvertBitmapBytes(BuildBmp(ArrowParams()), Mono(), "arrow");
     ASSERT_TRUE(r.ok);
     EXPECT_EQ("const unsigned char arrow[] = {\r\n0xf0,0x0f,\r\n0xfe,0x7f};", WithCrLf(r.text));
     EXPECT_EQ("a\r\n\r\nb", WithCrLf("a\n\nb"));
@@ -412,7 +412,7 @@ TEST_P(FullImage, EveryRowFlippedAndTransformed) {
     const auto& c = GetParam();
     const auto& v = BitmapVariantOf(c.kind);
     const uint32_t rowBytes = c.width / v.pixelsPerByte;
-    BmpSpec s;
+    BmpParams s;
     s.width = c.width;
     s.height = c.height;
     s.bits = c.bits;
@@ -458,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(FullImage, Mono256x32LineShape) {
-    BmpSpec s;
+    BmpParams s;
     s.width = 256;
     s.height = 32;
     const auto r = ConvertBitmapBytes(BuildBmp(s), Mono(), "logo");
@@ -475,7 +475,7 @@ TEST(FullImage, Mono256x32LineShape) {
 // A 4-bit file whose gap between colour table and pixel data is not pixel data: the offset
 // field decides where the rows begin.
 TEST(FullImage, GrayHonoursLargerPixelOffset) {
-    BmpSpec s = Gray8x1(0);
+    BmpParams s = Gray8x1(0);
     s.pixelOffset = 200;  // rows at 200; bytes 118..199 hold 0xCC
     const auto r = ConvertBitmapBytes(BuildBmp(s), Gray(), "dot");
     ASSERT_TRUE(r.ok);
@@ -484,7 +484,7 @@ TEST(FullImage, GrayHonoursLargerPixelOffset) {
 
 // An 8-bit file through the mono converter: the warning, then the data read as 1-bit rows.
 TEST(FullImage, EightBitFileThroughMonoConverterWarnsAndConverts) {
-    BmpSpec s;
+    BmpParams s;
     s.width = 16;
     s.height = 2;
     s.bits = 8;

@@ -14,8 +14,8 @@ namespace orlo {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ArrowSpec;
-using test::BmpSpec;
+using test::ArrowParams;
+using test::BmpParams;
 using test::BuildBmp;
 using test::DialogFixture;
 using test::ReadText;
@@ -45,7 +45,7 @@ void ExpectPreview(test::ScriptedWindow& w, const std::string& path, int y) {
 TEST(BitmapButtons, MonoWritesArrowHeaderAndPreview) {
     TempDir dir;
     const fs::path bmp = dir / "arrow.bmp";
-    WriteBytes(bmp, BuildBmp(ArrowSpec()));
+    WriteBytes(bmp, BuildBmp(ArrowParams()));
     DialogFixture f;
     f.wnd().QueueFileDialog(bmp.string());
     f.dlg().OnBmp1Bit();
@@ -68,7 +68,7 @@ TEST(BitmapButtons, MonoWritesArrowHeaderAndPreview) {
 TEST(BitmapButtons, GrayWritesPrefixedHeaderAndPreviewsLower) {
     TempDir dir;
     const fs::path bmp = dir / "dot.bmp";
-    BmpSpec s;
+    BmpParams s;
     s.width = 8;
     s.height = 1;
     s.bits = 4;
@@ -98,7 +98,7 @@ TEST(BitmapButtons, WrongBitCountWarnsAndStillConverts) {
         SCOPED_TRACE(c.warning);
         TempDir dir;
         const fs::path bmp = dir / "pic.bmp";
-        BmpSpec s;
+        BmpParams s;
         s.width = 16;
         s.height = 2;
         s.bits = c.fileBits;
@@ -129,17 +129,17 @@ TEST(BitmapButtons, RefusalsLeaveNoHeader) {
         std::vector<uint8_t> bytes;
         std::vector<std::string> boxes;
     };
-    auto badSignature = BuildBmp(ArrowSpec());
+    auto badSignature = BuildBmp(ArrowParams());
     badSignature[0] = 'X';
-    BmpSpec tall;
+    BmpParams tall;
     tall.width = 256;
     tall.height = 33;
-    BmpSpec topDown = ArrowSpec();
+    BmpParams topDown = ArrowParams();
     topDown.height = 0xFFFFFFFEu;
-    auto shortFile = BuildBmp(ArrowSpec());
+    auto shortFile = BuildBmp(ArrowParams());
     shortFile.resize(64);
     auto eightBitShort = BuildBmp([] {
-        BmpSpec s = ArrowSpec();
+        BmpParams s = ArrowParams();
         s.bits = 8;
         return s;
     }());
@@ -158,11 +158,11 @@ TEST(BitmapButtons, RefusalsLeaveNoHeader) {
          {"Incorrect Mono", "BMP file is shorter than its header says"}},
         {"NameIsOnlySuffix",
          ".bmp",
-         BuildBmp(ArrowSpec()),
+         BuildBmp(ArrowParams()),
          {"BMP file name is too short for an array name"}},
         {"NameShorterThanSuffix",
          "bmp",
-         BuildBmp(ArrowSpec()),
+         BuildBmp(ArrowParams()),
          {"BMP file name is too short for an array name"}},
     };
     for (const Case& c : cases) {
@@ -202,7 +202,7 @@ TEST(BitmapButtons, MissingFileIsReported) {
 TEST(BitmapButtons, UnwritableHeaderIsReported) {
     TempDir dir;
     const fs::path bmp = dir / "arrow.bmp";
-    WriteBytes(bmp, BuildBmp(ArrowSpec()));
+    WriteBytes(bmp, BuildBmp(ArrowParams()));
     fs::create_directory(dir / "arrow.h");  // a folder where the header should go
     DialogFixture f;
     f.wnd().QueueFileDialog(bmp.string());
@@ -226,8 +226,8 @@ TEST(BitmapButtons, CancelledDialogDoesNothing) {
 // Two dialogs side by side convert independently.
 TEST(BitmapButtons, TwoDialogsSideBySide) {
     TempDir dir;
-    WriteBytes(dir / "arrow.bmp", BuildBmp(ArrowSpec()));
-    auto bad = BuildBmp(ArrowSpec());
+    WriteBytes(dir / "arrow.bmp", BuildBmp(ArrowParams()));
+    auto bad = BuildBmp(ArrowParams());
     bad[1] = 'Z';
     WriteBytes(dir / "bad.bmp", bad);
     DialogFixture one;
@@ -248,7 +248,7 @@ TEST(BitmapButtons, TwoDialogsSideBySide) {
 TEST(BitmapFile, ConvertsWithoutWindow) {
     TempDir dir;
     const fs::path bmp = dir / "arrow.bmp";
-    WriteBytes(bmp, BuildBmp(ArrowSpec()));
+    WriteBytes(bmp, BuildBmp(ArrowParams()));
     std::vector<std::string> shown;
     const auto r =
         ConvertBitmapFile(bmp.string(), FileNameOf(bmp.string()), *BitmapVariantForBits(1),
@@ -260,7 +260,7 @@ TEST(BitmapFile, ConvertsWithoutWindow) {
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(kArrowFile, ReadText(dir / "arrow.h"));
 
-    BmpSpec eight = ArrowSpec();
+    BmpParams eight = ArrowParams();
     eight.bits = 8;
     WriteBytes(bmp, BuildBmp(eight));
     const auto w = ConvertBitmapFile(bmp.string(), "arrow.bmp", *BitmapVariantForBits(4));

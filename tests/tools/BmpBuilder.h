@@ -15,7 +15,7 @@
 
 namespace orlo::test {
 
-struct BmpSpec {
+struct BmpParams {
     uint32_t width = 16;
     uint32_t height = 2;  // written as is: above 0x7FFFFFFF it reads as a negative height
     uint16_t bits = 1;
@@ -38,7 +38,7 @@ inline uint32_t BmpStride(uint32_t width, uint16_t bits) {
     return (width * bits + 31) / 32 * 4;
 }
 
-inline std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> BuildBmp(const BmpParams& s) {
     const uint32_t entries = s.bits <= 8 ? (1u << s.bits) : 0;
     const uint32_t tableEnd = 54 + 4 * entries;
     const uint32_t stride = BmpStride(s.width, s.bits);
@@ -87,8 +87,8 @@ inline std::string ReadText(const std::filesystem::path& path) {
 }
 
 // The arrow of the worked example: 16 x 2, rows 80 01 (bottom) and F0 0F (top).
-inline BmpSpec ArrowSpec() {
-    BmpSpec s;
+inline BmpParams ArrowParams() {
+    BmpParams s;
     s.width = 16;
     s.height = 2;
     s.bits = 1;
