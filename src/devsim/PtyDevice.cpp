@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,6 +22,11 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;                        // bytes per read of the master
 constexpr auto kBytewiseGap = std::chrono::microseconds(50);    // between single-byte writes
 constexpr auto kHangUpBackoff = std::chrono::milliseconds(10);  // after a master read error
+// Before a hang-up: the slave's input must stay empty this long, looked at this often, for at
+// most this long (nobody may be reading the port at all).
+constexpr auto kDrainQuiet = std::chrono::milliseconds(20);
+constexpr auto kDrainPoll = std::chrono::milliseconds(1);
+constexpr auto kDrainPatience = std::chrono::seconds(2);
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -203,7 +209,10 @@ void PtyDevice::Serve() {
             for (const auto& unit : ex.out)
                 if (!Send(unit, faults.bytewise)) break;
             if (ex.hangUp) {
-                // Closing the master is the hang-up the tool sees on its side.
+                // Closing the master is the hang-up the tool sees on its side. The terminal
+                // discards input the tool has not read yet, so the answer is given time to be
+                // taken first.
+                WaitForSlaveToDrain();
                 CloseTerminal();
                 m_serving = false;
                 return;
@@ -228,6 +237,8 @@ void PtyDevice::SendQueued() {
 }
 
 bool PtyDevice::Send(const std::vector<uint8_t>& unit, bool bytewise) {
+    // Traced before it goes out, so the trace never shows an answer after the tool has it.
+    Trace(Direction::FromDevice, unit);
     const std::size_t chunk = WriteChunk(m_options.baud, bytewise, unit.size());
     for (std::size_t off = 0; off < unit.size(); off += chunk) {
         const std::size_t n = std::min(chunk, unit.size() - off);
@@ -238,7 +249,6 @@ bool PtyDevice::Send(const std::vector<uint8_t>& unit, bool bytewise) {
         }
         if (!WriteAll(unit.data() + off, n)) return false;
     }
-    Trace(Direction::FromDevice, unit);
     return true;
 }
 
@@ -259,6 +269,21 @@ bool PtyDevice::WriteAll(const uint8_t* data, std::size_t n) {
         if (StopRequested()) return false;
     }
     return true;
+}
+
+void PtyDevice::WaitForSlaveToDrain() {
+    const auto giveUp = LineClock::now() + kDrainPatience;
+    auto emptySince = LineClock::now();
+    while (LineClock::now() < giveUp) {
+        int waiting = 0;
+        if (::ioctl(m_slave, FIONREAD, &waiting) != 0) return;
+        const auto now = LineClock::now();
+        if (waiting > 0)
+            emptySince = now;
+        else if (now - emptySince >= kDrainQuiet)
+            return;
+        if (!WaitUntil(now + kDrainPoll)) return;
+    }
 }
 
 bool PtyDevice::WaitUntil(LineClock::time_point deadline) {

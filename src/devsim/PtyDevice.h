@@ -38,7 +38,8 @@ enum class Direction {
     FromDevice,  // a unit the device sent: reply, text line, log-start or oversized frame
 };
 
-// Called on the serving thread for every frame received and every unit sent.
+// Called on the serving thread for every frame received (once it is complete) and every unit
+// sent (just before its first byte goes out).
 using TraceFn = std::function<void(Direction, const std::vector<uint8_t>&)>;
 
 struct PtyOptions {
@@ -88,6 +89,7 @@ class PtyDevice {
     bool StopRequested();
     void SendQueued();
     void Trace(Direction dir, const std::vector<uint8_t>& bytes);
+    void WaitForSlaveToDrain();
     void CloseTerminal();
 
     Device m_device;
