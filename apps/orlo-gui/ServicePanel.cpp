@@ -44,6 +44,7 @@ ServicePanel::ServicePanel(QtWindow& layer, const DialogUnits& du, QWidget* pare
     QWidget* checkText = Control(IDC_CHECK_TEXT);
     checkText->setMinimumWidth(du.X(200));
     readBack->addWidget(checkText, 1, 1, 1, 4);
+    readBack->setColumnStretch(5, 1);
 
     // The sweep settings: maximum and minimum with their steps, the time and Tm, and Read.
     auto sweepRow = [this](int plus100, int plus10, int value, int minus10, int minus100) {
@@ -90,6 +91,7 @@ ServicePanel::ServicePanel(QtWindow& layer, const DialogUnits& du, QWidget* pare
     auto* mouse = new QHBoxLayout;
     mouse->addWidget(Control(IDC_MOUSE_X));
     mouse->addWidget(Control(IDC_MOUSE_Y));
+    mouse->addStretch();
 
     // The bitmap converters and the preview they paint.
     auto* bitmaps = new QHBoxLayout;
@@ -111,7 +113,8 @@ ServicePanel::ServicePanel(QtWindow& layer, const DialogUnits& du, QWidget* pare
     auto* right = new QVBoxLayout;
     right->addWidget(Group(DecorationCaption(ControlKind::GroupBox, "Mouse"), mouse));
     right->addStretch();
-    grid->addLayout(right, 2, 1);
+    grid->addLayout(right, 2, 1, Qt::AlignTop | Qt::AlignLeft);
+    grid->setColumnStretch(1, 1);
     grid->addWidget(Group(QStringLiteral("Bitmap converter"), bitmaps), 3, 0, 1, 2);
     m_background.push_back(m_preview);
     layer.SetPreview(m_preview);
@@ -121,10 +124,14 @@ QWidget* ServicePanel::Control(int id) {
     const ControlTemplate* row = FindControlTemplate(id);
     QWidget* widget = CreateControl(*row, this);
     widget->setObjectName(QStringLiteral("control%1").arg(id));
-    if (row->kind == ControlKind::PushButton)
-        widget->setFixedSize(m_du.Size(row->w, row->h));
-    else
-        widget->setFixedSize(m_du.Size(row->w, std::max(row->h, 12)));
+    // The template's size, grown where the caption or the text would not fit at this font.
+    const QSize hint = widget->sizeHint();
+    const int captionWidth =
+        widget->fontMetrics().horizontalAdvance(QString::fromUtf8(row->caption));
+    const QSize least = row->kind == ControlKind::PushButton
+                            ? QSize(captionWidth + m_du.X(8), hint.height())
+                            : QSize(0, hint.height());
+    widget->setFixedSize(m_du.Size(row->w, row->h).expandedTo(least));
     m_layer.Bind(id, widget, true);
     return widget;
 }

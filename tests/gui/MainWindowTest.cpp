@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include "AboutBox.h"
 #include "GuiSession.h"
 #include "GuiTestSupport.h"
+#include "PreviewCanvas.h"
 #include "ServicePanel.h"
 #include "app/DialogTemplate.h"
 #include "support/FakeSerial.h"
@@ -221,6 +223,65 @@ TEST_F(MainWindowTest, ServiceModeShowsTheHiddenControlsInTheirPanel) {
 
     QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_FALSE(window().ServiceMode());
+}
+
+// The worked example of the converter: arrow.bmp, 16 x 2 pixels at 1 bit, colour 1 white,
+// stored rows 80 01 (bottom) and F0 0F (top).
+std::vector<uint8_t> ArrowBitmap() {
+    std::vector<uint8_t> bmp = {
+        'B',  'M',  70,   0,    0,    0,    0,    0,    0, 0, 62, 0, 0, 0,        // file header
+        40,   0,    0,    0,    16,   0,    0,    0,    2, 0, 0,  0, 1, 0, 1, 0,  // 16 x 2, 1 bit
+        0,    0,    0,    0,    8,    0,    0,    0,    0, 0, 0,  0, 0, 0, 0, 0,
+        2,    0,    0,    0,    0,    0,    0,    0,     // colours used, important
+        0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00,  // black, white
+        0x80, 0x01, 0x00, 0x00, 0xF0, 0x0F, 0x00, 0x00};
+    return bmp;
+}
+
+// A 16 x 2 bitmap at 4 bits with 16 colours (0 black, 1 white, the rest grey): all black but
+// the top-left pixel, which is white.
+std::vector<uint8_t> GrayBitmap() {
+    std::vector<uint8_t> bmp = {'B', 'M', 134, 0, 0, 0, 0, 0, 0, 0, 118, 0, 0, 0, 40, 0, 0,  0,
+                                16,  0,   0,   0, 2, 0, 0, 0, 1, 0, 4,   0, 0, 0, 0,  0, 16, 0,
+                                0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 16,  0, 0, 0, 0,  0, 0,  0};
+    for (int i = 0; i < 16; ++i) {
+        const uint8_t v = i == 0 ? 0x00 : (i == 1 ? 0xFF : 0x80);
+        bmp.insert(bmp.end(), {v, v, v, 0});
+    }
+    bmp.insert(bmp.end(), 8, 0x00);                      // bottom row: black
+    bmp.insert(bmp.end(), {0x10, 0, 0, 0, 0, 0, 0, 0});  // top row: white, then black
+    return bmp;
+}
+
+TEST_F(MainWindowTest, TheBitmapConverterPaintsItsPreviewIntoThePanel) {
+    window().SetServiceMode(true);
+    test::TempDir dir;
+    prompts.answers.push_back(dir.Write("arrow.bmp", ArrowBitmap()));
+    QTest::mouseClick(button(IDC_BMP_1BIT), Qt::LeftButton);
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor was not ended";
+
+    // A white 256 x 32 field at (180, 256) of the client area, the bitmap in its corner.
+    const PreviewCanvas* preview = window().Panel().Preview();
+    EXPECT_EQ(preview->Area(), QRect(180, 256, 256, 32));
+    EXPECT_EQ(preview->PixelAt(180, 256), QColor(Qt::white));  // top row: F0 0F
+    EXPECT_EQ(preview->PixelAt(184, 256), QColor(Qt::black));
+    EXPECT_EQ(preview->PixelAt(195, 256), QColor(Qt::white));
+    EXPECT_EQ(preview->PixelAt(181, 257), QColor(Qt::black));  // bottom row: 80 01
+    EXPECT_EQ(preview->PixelAt(195, 257), QColor(Qt::white));
+    EXPECT_EQ(preview->PixelAt(181, 258), QColor(Qt::white));  // below the bitmap: the field
+    EXPECT_EQ(preview->PixelAt(300, 256), QColor(Qt::white));
+
+    // The 4-bit converter's preview lies lower; the canvas grows to show both.
+    prompts.answers.push_back(dir.Write("gray.bmp", GrayBitmap()));
+    QTest::mouseClick(button(IDC_BMP_4BIT), Qt::LeftButton);
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_EQ(preview->Area(), QRect(180, 256, 256, 86));
+    EXPECT_EQ(preview->PixelAt(180, 310), QColor(Qt::white));
+    EXPECT_EQ(preview->PixelAt(181, 310), QColor(Qt::black));
+    EXPECT_EQ(preview->PixelAt(180, 311), QColor(Qt::black));
+    // Both converters fill the same white field first, so the 1-bit picture is gone.
+    EXPECT_EQ(preview->PixelAt(184, 256), QColor(Qt::white));
 }
 
 TEST_F(MainWindowTest, TheCloseBoxEndsTheDialogAndClosesAnOpenPort) {
