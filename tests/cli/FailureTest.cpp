@@ -1,0 +1,197 @@
+// How `orlo` ends when the run cannot complete: a device that does not answer or hangs up,
+// Ctrl+C, ports that cannot be opened, and command lines that are wrong.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "CliFixture.h"
+
+namespace orlo::cli::test {
+namespace {
+
+// A pseudo-terminal nobody answers on.
+class SilentTerminal {
+  public:
+    SilentTerminal() {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            m_slave = ::ptsname(m_master);
+    }
+    ~SilentTerminal() {
+        if (m_master >= 0) ::close(m_master);
+    }
+    const std::string& Path() const { return m_slave; }
+
+  private:
+    int m_master = -1;
+    std::string m_slave;
+};
+
+TEST_F(CliTest, ASilentDeviceEndsTheRunAfterTheTimeout) {
+    SilentTerminal silent;
+    ASSERT_FALSE(silent.Path().empty());
+    const RunResult r = RunOrlo({"check", "--port", silent.Path(), "--timeout", "1"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_NE(r.err.find(silent.Path() + ": timeout: the device has not answered for 1 s"),
+              std::string::npos)
+        << r.err;
+
+    // A device that stops answering in the middle of a run.
+    devsim::DeviceOptions options;
+    options.faults.silentFrame = 4;
+    auto& sim = StartDevice(options);
+    const std::string file = WriteFile("v.adm", MakeImage(20000));
+    const RunResult p =
+        RunOrlo({"program", "voice", file, "--port", sim.SlavePath(), "--timeout", "0.5"});
+    EXPECT_EQ(p.exitCode, 4);
+    EXPECT_NE(p.err.find("timeout: the device has not answered for 0.5 s"), std::string::npos)
+        << p.err;
+    EXPECT_EQ(sim.GetDevice().Stats().frames, 4u);  // nothing after the unanswered frame
+}
+
+TEST_F(CliTest, AHangUpMidReadKeepsThePartialFile) {
+    devsim::DeviceOptions options;
+    options.faults.hangUpAfter = 5;  // five blocks answered, then the line is gone
+    auto& sim = StartDevice(options);
+    const std::string out = (dir / "voice.adm").string();
+    const RunResult r = RunOrlo({"read", "voice", out, "--port", sim.SlavePath(), "-t", "1"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(fs::file_size(out), 5u * 4096);
+    EXPECT_NE(r.err.find("partial read-back: 20480 of 2048000 bytes kept in " + out),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliTest, CtrlCClosesThePortAndKeepsThePartialReadBack) {
+    devsim::PtyOptions paced;
+    paced.baud = 115200;  // a whole voice region takes minutes: the run is surely interrupted
+    auto& sim = StartDevice({}, paced);
+    const std::string out = (dir / "voice.adm").string();
+    Child read(BinPath("orlo"), {"read", "voice", out, "--port", sim.SlavePath()});
+    ASSERT_TRUE(read.Started());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto size = [&] {
+        std::error_code ec;
+        const auto n = fs::file_size(out, ec);
+        return ec ? 0 : n;
+    };
+    while (size() < 2 * 4096 && std::chrono::steady_clock::now() < deadline) {
+        read.Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GE(size(), 2u * 4096) << read.Err();
+    read.Signal(SIGINT);
+    const RunResult r = read.Wait(kRunLimit);
+    EXPECT_EQ(r.exitCode, 130);
+    const auto kept = fs::file_size(out);
+    EXPECT_EQ(kept % 4096, 0u);
+    EXPECT_NE(r.err.find(sim.SlavePath() + ": interrupted"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("partial read-back: " + std::to_string(kept) +
+                         " of 2048000 bytes kept in " + out),
+              std::string::npos)
+        << r.err;
+
+    // The port was closed and released: the next run opens it. (The test string needs no
+    // answer; the device may still be sending the rest of the block it was asked for.)
+    const RunResult again = RunOrlo({"test-tx", "--port", sim.SlavePath()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+}
+
+TEST_F(CliTest, PortsThatCannotBeOpenedSayWhy) {
+    const std::vector<std::string> noExtra = {"ORLO_EXTRA_PORTS="};
+    {
+        SCOPED_TRACE("not a serial device");
+        const RunResult r = RunOrlo({"check", "--port", "/dev/null"}, noExtra);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find("Can not use COM port!\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("/dev/null) is not a serial device."), std::string::npos) << r.err;
+    }
+    {
+        SCOPED_TRACE("missing device");
+        const std::string missing = (dir / "ttyUSB9").string();
+        const RunResult r = RunOrlo({"check", "--port", missing}, noExtra);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find("The serial port " + missing + " does not exist."), std::string::npos)
+            << r.err;
+    }
+    {
+        SCOPED_TRACE("COM names the table does not know, or the list cannot show");
+        const RunResult unknown = RunOrlo({"check", "--port", "COM98"}, noExtra);
+        EXPECT_EQ(unknown.exitCode, 3);
+        EXPECT_NE(unknown.err.find("COM98 is not a serial port of this system"), std::string::npos)
+            << unknown.err;
+        const RunResult three = RunOrlo({"check", "--port", "COM123"}, noExtra);
+        EXPECT_EQ(three.exitCode, 3);
+        EXPECT_NE(three.err.find("COM1 to COM99"), std::string::npos) << three.err;
+    }
+    {
+        SCOPED_TRACE("held by another program");
+        auto& sim = StartDevice();
+        Child holder(BinPath("orlo"), {"--json", "log", "--port", sim.SlavePath()});
+        ASSERT_TRUE(holder.WaitForOutput("\"event\":\"open\"", kRunLimit)) << holder.Err();
+        const RunResult r = RunOrlo({"check", "--port", sim.SlavePath()});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find("Can not use COM port!\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is in use by another program."), std::string::npos) << r.err;
+        holder.Signal(SIGINT);
+        EXPECT_EQ(holder.Wait(kRunLimit).exitCode, 130);
+    }
+}
+
+TEST_F(CliTest, PermissionDeniedNamesTheDialoutFix) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
+    SilentTerminal terminal;
+    ASSERT_FALSE(terminal.Path().empty());
+    ASSERT_EQ(::chmod(terminal.Path().c_str(), 0), 0);
+    const RunResult r = RunOrlo({"check", "--port", terminal.Path()});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("add your user to the dialout group"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, UsageErrorsPrintTheUsageAndExit2) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"flash"},
+        {"program", "bootloader", "x.bin", "--port", "/dev/null"},
+        {"program", "application", "--port", "/dev/null"},
+        {"read", "user", "--port", "/dev/null"},
+        {"sweep", "max+1000", "--port", "/dev/null"},
+        {"check", "--port", "/dev/null", "--timeout", "-1"},
+        {"bmp2h", "--bits", "8", "a.bmp"},
+        {"log", "--port", "/dev/null", "--duration", "0"},
+    };
+    for (const auto& args : wrong) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        const RunResult r = RunOrlo(args, {"ORLO_PORT="});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    // A missing --port is a usage error too, unless ORLO_PORT names the device.
+    const RunResult noPort = RunOrlo({"check"}, {"ORLO_PORT="});
+    EXPECT_EQ(noPort.exitCode, 2);
+    EXPECT_NE(noPort.err.find("--port"), std::string::npos) << noPort.err;
+}
+
+TEST_F(CliTest, HelpGuidesANewUser) {
+    const RunResult top = RunOrlo({"--help"});
+    EXPECT_EQ(top.exitCode, 0);
+    for (const char* word : {"ports", "program", "read", "check", "sweep", "log", "test-tx",
+                             "bmp2h", "--json", "--quiet", "Exit status"})
+        EXPECT_NE(top.out.find(word), std::string::npos) << word;
+
+    const RunResult program = RunOrlo({"program", "--help"});
+    EXPECT_EQ(program.exitCode, 0);
+    for (const char* word : {"REGION", "application", "--port", "--timeout", "gang"})
+        EXPECT_NE(program.out.find(word), std::string::npos) << word;
+    const RunResult sweep = RunOrlo({"sweep", "--help"});
+    EXPECT_NE(sweep.out.find("max+100"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orlo::cli::test

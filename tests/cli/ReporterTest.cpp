@@ -1,0 +1,196 @@
+// The front-end's pieces in-process: the progress line, the reporter's three forms of output
+// and the meaning of the dialog's messages.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Messages.h"
+#include "ProgressLine.h"
+#include "Reporter.h"
+
+namespace orlo::cli {
+namespace {
+
+ProgressSnapshot Snapshot(const std::string& phase, int percent, uint64_t size = 100000) {
+    ProgressSnapshot s;
+    s.label = "COM3";
+    s.region = "voice";
+    s.status = phase + " " + std::to_string(percent) + " %";
+    s.hasData = true;
+    s.phase = phase;
+    s.percent = percent;
+    s.phaseTotal = size;
+    s.phaseDone = size * static_cast<uint64_t>(percent) / 100;
+    s.overallTotal = 2 * size;
+    s.overallDone = (phase == "Verifying" ? size : 0) + s.phaseDone;
+    s.elapsedSeconds = 10;
+    return s;
+}
+
+TEST(ProgressLineTest, FormatsBytesAndDurations) {
+    EXPECT_EQ(FormatBytes(0), "0 B");
+    EXPECT_EQ(FormatBytes(1023), "1023 B");
+    EXPECT_EQ(FormatBytes(241664), "236.0 KiB");
+    EXPECT_EQ(FormatBytes(2048000), "1.95 MiB");
+    EXPECT_EQ(FormatDuration(7), "0:07");
+    EXPECT_EQ(FormatDuration(754), "12:34");
+    EXPECT_EQ(FormatDuration(3723), "1:02:03");
+    EXPECT_EQ(FormatDuration(-1), "--:--");
+}
+
+TEST(ProgressLineTest, ShowsPhaseBytesRateAgainstTheLineAndTimeLeft) {
+    // 11520 bytes in one second is exactly the line's limit; 3 x 11520 bytes remain.
+    ProgressSnapshot s = Snapshot("Programming", 25, 23040);
+    s.phaseDone = 11520;
+    s.overallDone = 11520;
+    s.overallTotal = 46080;
+    s.elapsedSeconds = 1;
+    EXPECT_DOUBLE_EQ(RateOf(s), 11520);
+    EXPECT_DOUBLE_EQ(SecondsLeft(s), 3);
+    EXPECT_EQ(FormatProgressLine(s, false, 0),
+              "COM3  voice  Programming 25 %  11.2 KiB / 22.5 KiB  11.2 KiB/s (100 % of line)  "
+              "ETA 0:03");
+    EXPECT_NE(FormatProgressLine(s, true, 0).find("25 %  [#####---------------]  11.2 KiB"),
+              std::string::npos);
+    EXPECT_EQ(FormatProgressLine(s, true, 20).size(), 20u);
+
+    // No block phase: the window's status as it is, without anything that moves the cursor.
+    ProgressSnapshot wait;
+    wait.label = "COM3";
+    wait.region = "application";
+    wait.status = "Wait 7 sec\x1b[2J\r";
+    EXPECT_EQ(FormatProgressLine(wait, true, 0), "COM3  application  Wait 7 sec [2J ");
+}
+
+TEST(ReporterTest, PlainOutputPrintsEveryTenPercentOnceWithoutControlCharacters) {
+    std::ostringstream out, err;
+    Reporter r(out, err, ReporterOptions{});
+    const int port = r.AddPort("COM3");
+    for (int p = 0; p <= 100; ++p) r.Progress(port, Snapshot("Programming", p));
+    for (int p = 1; p <= 100; p += 3) r.Progress(port, Snapshot("Verifying", p));
+    r.Box(port, "Programming completed of Voice data", BoxKind::Completion);
+    r.Box(port, "Tx Error", BoxKind::Failure);
+
+    std::istringstream lines(out.str());
+    std::string line;
+    int programming = 0, verifying = 0;
+    while (std::getline(lines, line)) {
+        programming += line.find(" Programming ") != std::string::npos;
+        verifying += line.find(" Verifying ") != std::string::npos;
+    }
+    EXPECT_EQ(programming, 11);  // 0, 10, ..., 100
+    EXPECT_EQ(verifying, 11);    // 1, 10, 19, ..., 100
+    EXPECT_EQ(out.str().find('\r'), std::string::npos);
+    EXPECT_EQ(out.str().find('\x1b'), std::string::npos);
+    EXPECT_NE(out.str().find("\nProgramming completed of Voice data\n"), std::string::npos);
+    EXPECT_EQ(err.str(), "Tx Error\n");
+}
+
+TEST(ReporterTest, TerminalOutputUpdatesOneLinePerPort) {
+    Reporter::Clock::time_point now{};
+    ReporterOptions tty;
+    tty.tty = true;
+    tty.width = 200;
+    {
+        std::ostringstream out, err;
+        Reporter r(out, err, tty, [&] { return now; });
+        const int port = r.AddPort("COM3");
+        r.Progress(port, Snapshot("Programming", 10));
+        now += std::chrono::milliseconds(10);
+        r.Progress(port, Snapshot("Programming", 11));  // too soon to redraw
+        now += std::chrono::milliseconds(200);
+        r.Progress(port, Snapshot("Programming", 12));
+        EXPECT_EQ(out.str().find("\n"), std::string::npos);  // one line, rewritten in place
+        EXPECT_NE(out.str().find("\r\x1b[KCOM3  voice  Programming 10 %"), std::string::npos);
+        EXPECT_EQ(out.str().find("Programming 11 %"), std::string::npos);
+        EXPECT_NE(out.str().find("\r\x1b[KCOM3  voice  Programming 12 %"), std::string::npos);
+    }
+    {
+        std::ostringstream out, err;
+        Reporter r(out, err, tty, [&] { return now; });
+        const int a = r.AddPort("COM3");
+        const int b = r.AddPort("COM4");
+        r.Progress(a, Snapshot("Programming", 10));
+        r.Progress(b, Snapshot("Verifying", 20));
+        r.Box(b, "Programming completed of Voice data", BoxKind::Completion);
+        const std::string text = out.str();
+        // Each redraw goes back up over both lines; the message goes above them.
+        EXPECT_NE(text.find("\x1b[2A\r\x1b[J"), std::string::npos);
+        EXPECT_NE(text.find("\x1b[J"
+                            "COM4: Programming completed of Voice data\n\x1b[2KCOM3"),
+                  std::string::npos)
+            << text;
+    }
+}
+
+TEST(ReporterTest, JsonOutputIsOneObjectALine) {
+    std::ostringstream out, err;
+    ReporterOptions json;
+    json.json = true;
+    json.quiet = true;  // --json reports everything regardless
+    Reporter r(out, err, json);
+    const int port = r.AddPort("/dev/pts/3");
+    r.Opened(port, "COM80", "/dev/pts/3");
+    r.Progress(port, Snapshot("Programming", 50));
+    r.Progress(port, Snapshot("Programming", 50));  // nothing new: no second object
+    r.DeviceLine(port, std::string("bad \xff byte"), true);
+    Outcome o;
+    o.code = ExitCode::Timeout;
+    o.detail = "timeout";
+    r.Result(port, o);
+    r.Finish({o}, 4);
+    EXPECT_EQ(err.str(), "");
+
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(out.str());
+    std::string line;
+    while (std::getline(lines, line)) objects.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(objects.size(), 5u);
+    EXPECT_EQ(objects[0]["com"], "COM80");
+    EXPECT_EQ(objects[1]["percent"], 50);
+    EXPECT_EQ(objects[1]["bytes"], 50000);
+    EXPECT_DOUBLE_EQ(objects[1]["rate"].get<double>(), 5000);
+    EXPECT_EQ(objects[2]["text"], "bad \xef\xbf\xbd byte");  // not UTF-8: replaced, not refused
+    EXPECT_EQ(objects[3]["outcome"], "timeout");
+    EXPECT_EQ(objects[3]["ok"], false);
+    EXPECT_EQ(objects[4], (nlohmann::json{{"event", "done"}, {"exit", 4}}));
+}
+
+TEST(MessagesTest, EachMessageEndsTheRunAsItShould) {
+    struct Case {
+        const char* text;
+        bool duringStart;
+        BoxKind kind;
+        ExitCode code;
+    };
+    const std::string done = "Programming completed of Map data";
+    const Case cases[] = {
+        {"Programming completed of Map data", false, BoxKind::Completion, ExitCode::Completed},
+        {"Programming completed of Voice data", false, BoxKind::Info, ExitCode::Completed},
+        {"Tx Error", false, BoxKind::Failure, ExitCode::DeviceFailure},
+        {"Check Flash Memory please.....", false, BoxKind::Failure, ExitCode::DeviceFailure},
+        {"Can not use COM port!", false, BoxKind::Failure, ExitCode::PortFailure},
+        {"The port is not ready. Try again!", false, BoxKind::Failure, ExitCode::PortFailure},
+        {"Map data is too BIG!!!", true, BoxKind::Failure, ExitCode::FileProblem},
+        {"Application program is too BIG!!!", true, BoxKind::Failure, ExitCode::FileProblem},
+        {"Can not write /tmp/x.map", false, BoxKind::Failure, ExitCode::FileProblem},
+        {"Incorrect Mono", true, BoxKind::Warning, ExitCode::Completed},
+        {"Something new", true, BoxKind::Failure, ExitCode::FileProblem},
+        {"Something new", false, BoxKind::Failure, ExitCode::DeviceFailure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const BoxVerdict v = ClassifyBox(c.text, done, c.duringStart);
+        EXPECT_EQ(v.kind, c.kind);
+        if (c.kind == BoxKind::Failure) {
+            EXPECT_EQ(v.code, c.code);
+        }
+    }
+    EXPECT_EQ(ProgramCompletedText(RegionId::Application),
+              "Programming completed of Application data, and Remove Target");
+    EXPECT_EQ(ReadCompletedText(RegionId::User), "Reading completed of User Data");
+}
+
+}  // namespace
+}  // namespace orlo::cli

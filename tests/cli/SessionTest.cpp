@@ -1,0 +1,149 @@
+// One session in-process, on the fake serial backend with its clock in the test's hands: when
+// a run times out, and when it must not.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Session.h"
+#include "support/FakeSerial.h"
+
+namespace orlo::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::vector<uint8_t> kAck = {0x04, 0x00, 0x07, 0x06, 0x42, 0x14, 0x03};
+
+class SessionTest : public ::testing::Test {
+  protected:
+    SessionTest() {
+        PortEndpoint endpoint;
+        endpoint.label = "COM3";
+        endpoint.comName = "COM3";
+        endpoint.path = "/dev/fakeCOM3";
+        endpoint.table = std::make_unique<orlo::test::FakePortTable>(
+            orlo::test::FakePortTable::WithNames({"COM3"}));
+        auto backend = std::make_unique<orlo::test::FakeSerialBackend>();
+        serial = backend.get();
+        endpoint.backend = std::move(backend);
+        session =
+            std::make_unique<Session>(loop, std::move(endpoint), reporter, [this] { return now; });
+    }
+    ~SessionTest() override {
+        session.reset();
+        std::error_code ec;
+        fs::remove(imagePath, ec);
+    }
+
+    orlo::test::FakeTransport* port() { return serial->last.get(); }
+    std::size_t Writes() { return port() ? port()->Writes().size() : 0; }
+    // Runs the loop until the reader has delivered what was injected and the dialog answered.
+    bool PumpUntil(const std::function<bool()>& done) { return loop.RunUntil(done, 10s); }
+
+    EventLoop loop;
+    std::ostringstream out, err;
+    Reporter reporter{out, err, ReporterOptions{}};
+    Session::Clock::time_point now{};
+    orlo::test::FakeSerialBackend* serial = nullptr;
+    std::unique_ptr<Session> session;
+    fs::path imagePath;
+};
+
+TEST_F(SessionTest, TimeoutCountsFromTheLastThingTheDeviceSent) {
+    CommandSpec check;
+    check.kind = CommandKind::Check;
+    check.timeout = 10s;
+    session->Start(check);
+    ASSERT_NE(port(), nullptr);
+    ASSERT_EQ(Writes(), 1u);  // the check request
+
+    now += 9900ms;
+    session->Poll();
+    EXPECT_FALSE(session->Finished());
+
+    // A text line is something the device sent: the wait starts again.
+    port()->Inject({'h', 'i', '\r', '\n'});
+    ASSERT_TRUE(PumpUntil([&] { return session->Window().ListItems(IDC_LIST_LOG).size() == 1; }));
+    now += 9900ms;
+    session->Poll();
+    EXPECT_FALSE(session->Finished());
+
+    now += 100ms;
+    session->Poll();
+    ASSERT_TRUE(session->Finished());
+    EXPECT_EQ(session->Result().code, ExitCode::Timeout);
+    EXPECT_EQ(err.str(), "orlo: COM3: timeout: the device has not answered for 10 s\n");
+    session->Close();
+    EXPECT_TRUE(port()->Closed());
+}
+
+TEST_F(SessionTest, TheApplicationCountdownIsNotATimeout) {
+    imagePath = fs::temp_directory_path() / ("orlo-session-" + std::to_string(::getpid()) + ".bin");
+    std::ofstream(imagePath, std::ios::binary) << 'A';
+    auto loopNow = EventLoop::Clock::now();
+    loop.SetClock([&] { return loopNow; });
+
+    CommandSpec program;
+    program.kind = CommandKind::Program;
+    program.region = RegionId::Application;
+    program.path = imagePath.string();
+    program.timeout = 10s;
+    session->Start(program);
+    ASSERT_EQ(Writes(), 1u);  // the start frame
+
+    // Start, one write block, one verify block: each answered, then the finish frame.
+    for (std::size_t frame = 1; frame <= 3; ++frame) {
+        port()->Inject(kAck);
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == frame + 1; })) << frame;
+    }
+    EXPECT_EQ(port()->Writes().back(),
+              (std::vector<uint8_t>{0x04, 0x00, 0x07, 0x13, 0xC2, 0x69, 0x03}));
+    EXPECT_TRUE(port()->Closed());
+    EXPECT_EQ(session->Dialog().m_countdown, 1u);
+
+    // The port is closed by design while the device finishes: no answer is owed.
+    now += 60s;
+    session->Poll();
+    EXPECT_FALSE(session->Finished());
+
+    loopNow += 1s;
+    loop.RunOnce(0ms);
+    ASSERT_TRUE(session->Finished());
+    EXPECT_EQ(session->Result().code, ExitCode::Completed);
+    EXPECT_EQ(session->Result().message,
+              "Programming completed of Application data, and Remove Target");
+    EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(SessionTest, LogRunsForItsDurationWithoutWaitingForAnswers) {
+    CommandSpec log;
+    log.kind = CommandKind::Log;
+    log.timeout = 1s;
+    log.duration = 5s;
+    session->Start(log);
+    now += 4900ms;
+    session->Poll();
+    EXPECT_FALSE(session->Finished());
+    now += 100ms;
+    session->Poll();
+    ASSERT_TRUE(session->Finished());
+    EXPECT_EQ(session->Result().code, ExitCode::Completed);
+    EXPECT_EQ(Writes(), 0u);  // logging sends nothing
+}
+
+TEST_F(SessionTest, AFailedOpenShowsTheWindowsMessageAndTheReason) {
+    serial->refuse = {"COM3"};
+    CommandSpec check;
+    check.kind = CommandKind::Check;
+    session->Start(check);
+    ASSERT_TRUE(session->Finished());
+    EXPECT_EQ(session->Result().code, ExitCode::PortFailure);
+    EXPECT_EQ(session->Result().message, "Can not use COM port!");
+    EXPECT_EQ(err.str(), "Can not use COM port!\norlo: COM3: COM3 does not exist.\n");
+}
+
+}  // namespace
+}  // namespace orlo::cli
