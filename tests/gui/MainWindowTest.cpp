@@ -295,5 +295,20 @@ TEST_F(MainWindowTest, TheCloseBoxEndsTheDialogAndClosesAnOpenPort) {
     EXPECT_FALSE(layer().IsWindow());
 }
 
+TEST_F(MainWindowTest, AClosePressedWhileAHandlerWaitsInABoxEndsTheDialogAfterIt) {
+    // The dialog must not be taken apart under a handler that is still on the stack.
+    ports.ports.clear();
+    bool closedInsideBox = true;
+    prompts.whileBoxOpen = [&](const test::Box&) {
+        closedInsideBox = window().close();
+        EXPECT_NE(session->Dialog(), nullptr);
+    };
+    ChoosePort(layer(), QStringLiteral("Select Com Port"));
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_FALSE(closedInsideBox);
+    ASSERT_TRUE(PumpUntil([&] { return session->Dialog() == nullptr; }));
+    EXPECT_FALSE(window().isVisible());
+}
+
 }  // namespace
 }  // namespace orlo::gui
