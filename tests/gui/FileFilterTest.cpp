@@ -9,9 +9,14 @@ namespace orlo::gui {
 namespace {
 
 struct FilterCase {
+    const char* name;
     const char* filter;
     QStringList expected;
 };
+
+void PrintTo(const FilterCase& c, std::ostream* os) {
+    *os << '"' << c.filter << '"';
+}
 
 class QtNameFiltersTest : public ::testing::TestWithParam<FilterCase> {};
 
@@ -23,17 +28,23 @@ INSTANTIATE_TEST_SUITE_P(
     DialogFilters, QtNameFiltersTest,
     ::testing::Values(
         // Open dialogs of the Program buttons: one description, the pattern twice.
-        FilterCase{"bin file(*.bin), bin file(*.bin)|*.bin;*.bin",
+        FilterCase{"ProgramApplication",
+                   "bin file(*.bin), bin file(*.bin)|*.bin;*.bin",
                    {"bin file(*.bin), bin file(*.bin) (*.bin *.bin)"}},
-        FilterCase{"csv file(*.csv), csv file(*.csv)|*.csv;*.csv",
+        FilterCase{"ReadLogAndSave",
+                   "csv file(*.csv), csv file(*.csv)|*.csv;*.csv",
                    {"csv file(*.csv), csv file(*.csv) (*.csv *.csv)"}},
-        FilterCase{"BitMap file(*.bmp), bmp file(*.bmp)|*.bmp;*.bmp",
+        FilterCase{"Bitmap",
+                   "BitMap file(*.bmp), bmp file(*.bmp)|*.bmp;*.bmp",
                    {"BitMap file(*.bmp), bmp file(*.bmp) (*.bmp *.bmp)"}},
         // Save dialogs of the read-back: blanks around the pieces, "all files" as "*".
-        FilterCase{"bin File(*.bin) | *.bin | 모든파일(*.*) | *.*|",
+        FilterCase{"ReadBackWithAllFiles",
+                   "bin File(*.bin) | *.bin | 모든파일(*.*) | *.*|",
                    {"bin File(*.bin) (*.bin)", "모든파일(*.*) (*)"}},
         // A trailing description without patterns, and nothing at all.
-        FilterCase{"a (*.a)|*.a|dangling", {"a (*.a) (*.a)"}}, FilterCase{"", {}}));
+        FilterCase{"DanglingDescription", "a (*.a)|*.a|dangling", {"a (*.a) (*.a)"}},
+        FilterCase{"Empty", "", {}}),
+    [](const ::testing::TestParamInfo<FilterCase>& info) { return std::string(info.param.name); });
 
 TEST(QtNameFilters, EveryFilterOfTheRegionAndReadBackTablesGivesItsPatterns) {
     for (const auto& region : kFlashRegions) {
