@@ -5,11 +5,13 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "AboutBox.h"
 #include "GuiSession.h"
@@ -308,6 +310,40 @@ TEST_F(MainWindowTest, AClosePressedWhileAHandlerWaitsInABoxEndsTheDialogAfterIt
     EXPECT_FALSE(closedInsideBox);
     ASSERT_TRUE(PumpUntil([&] { return session->Dialog() == nullptr; }));
     EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(MainWindowTest, QtsFileDialogGetsTheTranslatedFilterAndTheDefaultExtension) {
+    layer().SetPrompts({});  // Qt's own dialogs from here on
+    test::TempDir dir;
+    QStringList filters;
+    QString suffix;
+    bool saving = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        answer.stop();
+        filters = dialog->nameFilters();
+        suffix = dialog->defaultSuffix();
+        saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+        dialog->selectFile(QString::fromStdString(dir.Path("readback")));
+        QMetaObject::invokeMethod(dialog, "accept");  // the OK button
+    });
+    answer.start(5);
+    FileDialogRequest request;
+    request.open = false;
+    request.defaultExt = "bin file";
+    request.initialName = "*.bin";
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    request.filter = "bin File(*.bin) | *.bin | 모든파일(*.*) | *.*|";
+    const FileDialogResult result = layer().DoFileDialog(request);
+
+    EXPECT_TRUE(saving);
+    EXPECT_EQ(filters, QStringList({"bin File(*.bin) (*.bin)", "모든파일(*.*) (*)"}));
+    EXPECT_EQ(suffix, QStringLiteral("bin"));
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.fullPath, dir.Path("readback.bin"));
+    EXPECT_EQ(result.fileName, "readback.bin");
 }
 
 }  // namespace
