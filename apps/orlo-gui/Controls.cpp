@@ -25,9 +25,7 @@ DialogUnits DialogUnits::ForFont(const QFont& font) {
 PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {}
 
 void PortCombo::showPopup() {
-    if (onDropDown) onDropDown();
-    // The refill may have disabled nothing, but a dialog gone in the meantime leaves the
-    // widget disabled: then there is no list to show.
+    if (onDropDown) onDropDown();  // the dialog refills the list first
     if (isEnabled()) QComboBox::showPopup();
 }
 

@@ -64,7 +64,7 @@ void PreviewCanvas::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (m_image.isNull()) {
         p.setPen(palette().color(QPalette::PlaceholderText));
-        p.drawText(rect(), Qt::AlignCenter, tr("Converter preview"));
+        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("Converter preview"));
         return;
     }
     p.drawImage(QPoint(0, 0), m_image);
