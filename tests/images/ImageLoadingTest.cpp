@@ -1,6 +1,7 @@
 // Loading an image file into the staging buffer and the start frame that follows.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -226,6 +227,8 @@ TEST(ImageLoadingTest, UnopenableUnreadableAndEmptyFilesAreRefusedBeforeAnything
     const std::string missing = (dir.Path() / "missing.bin").string();
     const std::string folder = (dir.Path() / "folder.bin").string();
     fs::create_directory(folder);
+    const std::string pipe = (dir.Path() / "pipe.bin").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);  // opening it would wait for a writer
     const std::string empty = dir.Write("empty.bin", {});
     const struct {
         std::string path;
@@ -233,6 +236,7 @@ TEST(ImageLoadingTest, UnopenableUnreadableAndEmptyFilesAreRefusedBeforeAnything
     } cases[] = {
         {missing, "Can not open " + missing},
         {folder, "Can not read " + folder},
+        {pipe, "Can not read " + pipe},
         {empty, "The image file is empty: " + empty},
     };
     for (const auto& c : cases) {

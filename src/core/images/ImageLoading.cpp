@@ -53,16 +53,25 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
 
     // A file that cannot be opened or measured, and an empty one, are refused before anything
     // is touched: no staged byte, counter or frame changes. An empty image would have no block
-    // to write and nothing to take a percentage of.
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    // to write and nothing to take a percentage of. Only a regular file is opened: a pipe or
+    // a device could hold the open or the reads for ever.
     std::error_code ec;
-    const bool regular = file && std::filesystem::is_regular_file(path, ec);
-    const std::uintmax_t length = regular ? std::filesystem::file_size(path, ec) : 0;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) {
+        AfxMessageBox("Can not open " + path);
+        return;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        AfxMessageBox("Can not read " + path);
+        return;
+    }
+    FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         AfxMessageBox("Can not open " + path);
         return;
     }
-    if (!regular || ec) {
+    const std::uintmax_t length = std::filesystem::file_size(path, ec);
+    if (ec) {
         AfxMessageBox("Can not read " + path);
         return;
     }
