@@ -93,9 +93,11 @@ int main(int argc, char** argv) {
                    "default, passes bytes as fast as the pseudo-terminal allows")
         ->type_name("N");
     app.add_option("--sweep-max", dev.sweep.max, "Sweep maximum reported before any sweep set")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("N");
     app.add_option("--sweep-min", dev.sweep.min, "Sweep minimum reported before any sweep set")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("N");
     app.add_flag("--strict-regions", dev.strictRegions,
                  "Also NAK a write, verify or read whose block lies outside the region of its "
                  "command family");
