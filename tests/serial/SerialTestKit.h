@@ -53,9 +53,10 @@ class RxWindow {
 
     EventLoop loop;
     ScriptedWindow window{loop};
-    std::vector<int> readSizes;     // bytes per notification, in order
-    std::vector<int> tailOnEntry;   // m_rxTail as each notification found it
-    std::vector<uint8_t> received;  // every byte, in order
+    std::vector<int> readSizes;                          // bytes per notification, in order
+    std::vector<int> tailOnEntry;                        // m_rxTail as each notification found it
+    std::vector<std::pair<int, int>> indicesAfterDrain;  // (m_rxHead, m_rxTail) on leaving
+    std::vector<uint8_t> received;                       // every byte, in order
     // Runs on the UI thread after each drain, with the notification's number (0 = first).
     std::function<void(std::size_t)> afterDrain;
 
@@ -70,6 +71,7 @@ class RxWindow {
             ++n;
         }
         readSizes.push_back(n);
+        indicesAfterDrain.emplace_back(m_comm->m_rxHead, m_comm->m_rxTail);
         if (afterDrain) afterDrain(readSizes.size() - 1);
     }
 
