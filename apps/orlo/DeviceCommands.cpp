@@ -1,5 +1,6 @@
 // The commands that talk to a device: each resolves its ports, runs one session per port on
 // one event loop and reports the outcome.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
@@ -20,8 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Whole milliseconds; a positive time never rounds down to 0, which means "no limit".
 std::chrono::milliseconds Millis(double seconds) {
-    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    if (seconds <= 0) return std::chrono::milliseconds(0);
+    return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000.0)));
 }
 
 std::string Absolute(const std::string& path) {

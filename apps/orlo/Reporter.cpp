@@ -284,6 +284,13 @@ void Reporter::Result(int port, const Outcome& o) {
         Json(Dump(j));
         return;
     }
+    if (m_options.tty && Gang() && !m_options.quiet) {
+        // The port's live line ends with its result.
+        std::string text = o.message.empty() ? o.detail : o.message;
+        m_ports[static_cast<std::size_t>(port)].line =
+            label + "  " + std::string(ExitName(o.code)) + (text.empty() ? "" : "  " + text);
+        if (m_drawn > 0) DrawLive();
+    }
     if (o.file.empty()) return;
     if (o.partial) {
         Error(port, "partial read-back: " + std::to_string(o.fileBytes) + " of " +
