@@ -39,14 +39,14 @@ std::string FormatDuration(double seconds) {
 }
 
 double RateOf(const ProgressSnapshot& s) {
-    if (!s.hasData || s.elapsedSeconds <= 0) return 0;
-    return static_cast<double>(s.overallDone) / s.elapsedSeconds;
+    if (!s.hasData || s.elapsedSeconds <= 0 || s.inFlight > s.overallDone) return 0;
+    return static_cast<double>(s.overallDone - s.inFlight) / s.elapsedSeconds;
 }
 
 double SecondsLeft(const ProgressSnapshot& s) {
     const double rate = RateOf(s);
     if (rate <= 0 || s.overallDone > s.overallTotal) return -1;
-    return static_cast<double>(s.overallTotal - s.overallDone) / rate;
+    return static_cast<double>(s.overallTotal - s.overallDone + s.inFlight) / rate;
 }
 
 std::string FormatProgressLine(const ProgressSnapshot& s, bool bar, std::size_t width) {

@@ -22,6 +22,7 @@ struct ProgressSnapshot {
     uint64_t phaseTotal = 0;   // bytes of the phase
     uint64_t overallDone = 0;  // bytes of the whole run (programming: writes and verifies)
     uint64_t overallTotal = 0;
+    uint64_t inFlight = 0;      // of overallDone: sent, not yet answered (left out of the rate)
     double elapsedSeconds = 0;  // since the run started
 };
 

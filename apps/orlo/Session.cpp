@@ -281,6 +281,9 @@ void Session::ReportProgress() {
         s.phaseTotal = size;
         s.overallTotal = program ? 2 * size : size;
         s.overallDone = program && op == CMD_VERIFY ? size + done : done;
+        // A write or verify block counts from the moment it is sent; a read block only once
+        // its data has arrived.
+        if (program && done > 0) s.inFlight = std::min<uint64_t>(BLOCK_SIZE, done);
         s.elapsedSeconds = std::chrono::duration<double>(m_now() - m_runStart).count();
         m_sawBlockPhase = true;
     } else if (!m_sawBlockPhase && s.status.starts_with("Ready")) {

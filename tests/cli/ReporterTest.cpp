@@ -55,6 +55,12 @@ TEST(ProgressLineTest, ShowsPhaseBytesRateAgainstTheLineAndTimeLeft) {
               std::string::npos);
     EXPECT_EQ(FormatProgressLine(s, true, 20).size(), 20u);
 
+    // A block sent and not yet answered does not count toward the rate.
+    s.inFlight = 4096;
+    s.overallDone = 11520 + 4096;
+    EXPECT_DOUBLE_EQ(RateOf(s), 11520);
+    EXPECT_DOUBLE_EQ(SecondsLeft(s), 3);
+
     // No block phase: the window's status as it is, without anything that moves the cursor.
     ProgressSnapshot wait;
     wait.label = "COM3";
