@@ -37,16 +37,10 @@ void ConsoleWindow::ThreadMessageBox(const std::string& text, const std::string&
 
 FileDialogResult ConsoleWindow::DoFileDialog(const FileDialogRequest&) {
     ++m_fileDialogs;
-    FileDialogResult result;
-    if (m_fileAnswers.empty()) return result;  // nothing was asked for: cancelled
+    if (m_fileAnswers.empty()) return {};  // nothing was asked for: cancelled
     const std::string path = m_fileAnswers.front();
     m_fileAnswers.pop_front();
-    if (path.empty()) return result;
-    result.ok = true;
-    result.fullPath = path;
-    const auto slash = path.find_last_of('/');
-    result.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-    return result;
+    return ChosenFile(path);
 }
 
 int ConsoleWindow::ListAddString(int id, const std::string& text) {

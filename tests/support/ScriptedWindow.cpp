@@ -28,16 +28,10 @@ void ScriptedWindow::ThreadMessageBox(const std::string& text, const std::string
 
 FileDialogResult ScriptedWindow::DoFileDialog(const FileDialogRequest& request) {
     fileDialogs.push_back(request);
-    FileDialogResult result;
-    if (m_fileAnswers.empty()) return result;
+    if (m_fileAnswers.empty()) return {};  // nothing was asked for: cancelled
     const std::string path = m_fileAnswers.front();
     m_fileAnswers.pop_front();
-    if (path.empty()) return result;
-    result.ok = true;
-    result.fullPath = path;
-    const auto slash = path.find_last_of('/');
-    result.fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-    return result;
+    return ChosenFile(path);
 }
 
 int ScriptedWindow::ProgressSetPos(int id, int pos) {

@@ -12,61 +12,60 @@ constexpr int32_t SWEEP_DEFAULT_TM = 20000;    // Tm restored by "Read"
 constexpr int32_t SWEEP_DEFAULT_TIME = 40;     // ms, sweep time restored by "Read"
 constexpr uint32_t SWEEP_REPORT_MIN_LEN = 11;  // bytes: a report shorter than this lacks [4..7]
 
+// What each button records before it asks for the report.
+struct SweepStep {
+    int32_t maxDelta;
+    int32_t minDelta;
+    bool restoreDefaults;  // "Read": the report also restores Tm and the sweep time
+};
+
+constexpr SweepStep kMaxPlus100{100, 0, false};
+constexpr SweepStep kMaxMinus100{-100, 0, false};
+constexpr SweepStep kMaxPlus10{10, 0, false};
+constexpr SweepStep kMaxMinus10{-10, 0, false};
+constexpr SweepStep kMinPlus100{0, 100, false};
+constexpr SweepStep kMinMinus100{0, -100, false};
+constexpr SweepStep kMinPlus10{0, 10, false};
+constexpr SweepStep kMinMinus10{0, -10, false};
+constexpr SweepStep kRead{0, 0, true};
+
+// Every sweep button records its step, then asks the device for its current values; the
+// report that answers applies the step (OnSweepReport).
+void Press(COrloDlg& dlg, const SweepStep& step) {
+    dlg.m_maxDelta = step.maxDelta;
+    dlg.m_minDelta = step.minDelta;
+    if (step.restoreDefaults) dlg.m_sweepReset = 1;  // the others leave a pending restore alone
+    dlg.SendSweepQuery();
+}
+
 }  // namespace
 
 void COrloDlg::OnSweepMaxPlus100() {
-    m_maxDelta = 100;
-    m_minDelta = 0;
-    SendSweepQuery();
+    Press(*this, kMaxPlus100);
 }
-
-void COrloDlg::OnSweepMaxPlus10() {
-    m_maxDelta = 10;
-    m_minDelta = 0;
-    SendSweepQuery();
-}
-
 void COrloDlg::OnSweepMaxMinus100() {
-    m_maxDelta = -100;
-    m_minDelta = 0;
-    SendSweepQuery();
+    Press(*this, kMaxMinus100);
 }
-
+void COrloDlg::OnSweepMaxPlus10() {
+    Press(*this, kMaxPlus10);
+}
 void COrloDlg::OnSweepMaxMinus10() {
-    m_maxDelta = -10;
-    m_minDelta = 0;
-    SendSweepQuery();
+    Press(*this, kMaxMinus10);
 }
-
 void COrloDlg::OnSweepMinPlus100() {
-    m_maxDelta = 0;
-    m_minDelta = 100;
-    SendSweepQuery();
+    Press(*this, kMinPlus100);
 }
-
-void COrloDlg::OnSweepMinPlus10() {
-    m_maxDelta = 0;
-    m_minDelta = 10;
-    SendSweepQuery();
-}
-
 void COrloDlg::OnSweepMinMinus100() {
-    m_maxDelta = 0;
-    m_minDelta = -100;
-    SendSweepQuery();
+    Press(*this, kMinMinus100);
 }
-
+void COrloDlg::OnSweepMinPlus10() {
+    Press(*this, kMinPlus10);
+}
 void COrloDlg::OnSweepMinMinus10() {
-    m_maxDelta = 0;
-    m_minDelta = -10;
-    SendSweepQuery();
+    Press(*this, kMinMinus10);
 }
-
 void COrloDlg::OnSweepRead() {
-    m_maxDelta = 0;
-    m_minDelta = 0;
-    m_sweepReset = 1;
-    SendSweepQuery();
+    Press(*this, kRead);
 }
 
 void COrloDlg::SendSweepQuery() {

@@ -4,6 +4,16 @@
 
 namespace orlo {
 
+FileDialogResult ChosenFile(const std::string& fullPath) {
+    FileDialogResult result;
+    if (fullPath.empty()) return result;
+    result.ok = true;
+    result.fullPath = fullPath;
+    const auto slash = fullPath.find_last_of('/');
+    result.fileName = slash == std::string::npos ? fullPath : fullPath.substr(slash + 1);
+    return result;
+}
+
 WindowBase::~WindowBase() { Destroy(); }
 
 void WindowBase::SetWndProc(WndProc proc) { m_proc = std::move(proc); }

@@ -25,6 +25,9 @@ struct ControlState {
     int pos = 0;  // progress bar position
 };
 
+// The answer of a file dialog closed with `fullPath` chosen; an empty path is a cancel.
+FileDialogResult ChosenFile(const std::string& fullPath);
+
 class WindowBase : public IWindow {
 public:
     explicit WindowBase(EventLoop& loop) : m_loop(loop), m_owner(loop.NewOwner()) {}
