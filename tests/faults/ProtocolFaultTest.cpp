@@ -1,0 +1,259 @@
+// Faults on the wire, end to end: orlo against orlo-devsim told to misbehave. Every case ends
+// within its bound, with the exit status and message a user can act on, and never reports as
+// done what was not: a completed programming run leaves the image in the device's flash, a
+// completed read-back leaves the region in the file, and a stopped read-back is reported as
+// partial with exactly the bytes the file holds, which are the flash's own.
+#include <string>
+#include <vector>
+
+#include "faults/FaultRig.h"
+
+namespace orlo::faults {
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitDeviceFailure = 1;
+constexpr int kExitTimeout = 4;
+
+const std::string kVoiceDone = "Programming completed of Voice data";
+const std::string kApplicationRead = "Reading completed of Application data";
+const std::string kTimedOut = "timeout: the device has not answered for " + kTimeoutArg + " s";
+
+class ProtocolFaults : public FaultTest {
+  protected:
+    // Programs a voice image of `blocks` blocks; returns orlo's result and leaves the image in
+    // `image`.
+    RunResult ProgramVoice(SimulatedDevice& device, uint32_t blocks) {
+        image = Pattern(blocks * kBlock - 100, 77);  // the last block is a short one
+        const fs::path file = dir / "voice.adm";
+        WriteFile(file, image);
+        return Orlo(
+            {"program", "voice", file.string(), "--port", device.Port(), "--timeout", kTimeoutArg});
+    }
+
+    // After a run that reported completion: the device's flash holds the image at address 0.
+    void ExpectImageInFlash(SimulatedDevice& device) {
+        ASSERT_EQ(device.Stop(), 0);
+        const Bytes saved = ReadFile(savedFlash);
+        ASSERT_EQ(saved.size(), kFlashSize);
+        EXPECT_TRUE(Slice(saved, 0, image.size()) == image) << "flash differs from the image";
+    }
+
+    RunResult ReadApplication(SimulatedDevice& device) {
+        return Orlo({"read", "application", readBack.string(), "--port", device.Port(), "--timeout",
+                     kTimeoutArg});
+    }
+
+    // The read-back file holds exactly `blocks` blocks of the application region, and the
+    // run's report says so.
+    void ExpectPartialApplication(const RunResult& r, uint32_t blocks) {
+        const Bytes got = ReadFile(readBack);
+        EXPECT_EQ(got.size(), blocks * kBlock);
+        EXPECT_TRUE(got == Slice(flash, kApplicationBase, blocks * kBlock))
+            << "the kept blocks are not the flash's";
+        EXPECT_NE(r.err.find(PartialReport(blocks * kBlock, kApplicationSize, readBack.string())),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out.find(kApplicationRead), std::string::npos) << r.out;
+    }
+
+    void ExpectWholeApplication(const RunResult& r) {
+        EXPECT_EQ(r.exitCode, kExitDone) << r.err;
+        EXPECT_NE(r.out.find(kApplicationRead), std::string::npos) << r.out;
+        EXPECT_TRUE(ReadFile(readBack) == Slice(flash, kApplicationBase, kApplicationSize))
+            << "the read-back file is not the region";
+    }
+
+    Bytes image;
+    fs::path readBack;
+
+    void SetUp() override {
+        FaultTest::SetUp();
+        readBack = dir / "application.bin";
+    }
+};
+
+// --- NAK storms -------------------------------------------------------------------------
+
+TEST_F(ProtocolFaults, FourNaksInARowAreResentAndTheRunCompletes) {
+    auto device = Device({"--nak-frame", "3", "--nak-count", "4"});
+    const RunResult r = ProgramVoice(*device, 5);
+    EXPECT_EQ(r.exitCode, kExitDone) << r.err;
+    EXPECT_NE(r.out.find(kVoiceDone), std::string::npos) << r.out;
+    ExpectImageInFlash(*device);
+    EXPECT_NE(device->Output().find(", 4 NAK"), std::string::npos) << device->Output();
+}
+
+TEST_F(ProtocolFaults, AFifthNakEndsTheRunWithTxError) {
+    // The device would refuse the block for ever; the tool stops after the fifth NAK.
+    auto device = Device({"--nak-frame", "3", "--nak-count", "1000"});
+    const RunResult r = ProgramVoice(*device, 5);
+    EXPECT_EQ(r.exitCode, kExitDeviceFailure);
+    EXPECT_NE(r.err.find("Tx Error"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find(kVoiceDone), std::string::npos) << r.out;
+    device->Stop();
+    // Start, first block, the refused block and its four resends: nothing after the fifth NAK.
+    EXPECT_NE(device->Output().find("7 frames received"), std::string::npos) << device->Output();
+}
+
+TEST_F(ProtocolFaults, ANakStormDuringReadBackKeepsThePartialFile) {
+    auto device = Device({"--nak-frame", "3", "--nak-count", "1000"});
+    const RunResult r = ReadApplication(*device);
+    EXPECT_EQ(r.exitCode, kExitDeviceFailure);
+    EXPECT_NE(r.err.find("Tx Error"), std::string::npos) << r.err;
+    ExpectPartialApplication(r, 2);
+}
+
+TEST_F(ProtocolFaults, ANakToTheStartFrameAsksToCheckTheFlash) {
+    auto device = Device({"--nak-frame", "1"});
+    const RunResult r = ProgramVoice(*device, 2);
+    EXPECT_EQ(r.exitCode, kExitDeviceFailure);
+    EXPECT_NE(r.err.find("Check Flash Memory please....."), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find(kVoiceDone), std::string::npos) << r.out;
+}
+
+// --- dropped replies --------------------------------------------------------------------
+
+TEST_F(ProtocolFaults, ADroppedReplyEndsProgrammingAfterTheTimeout) {
+    auto device = Device({"--silent-frame", "4"});
+    const RunResult r = ProgramVoice(*device, 5);
+    EXPECT_EQ(r.exitCode, kExitTimeout);
+    EXPECT_NE(r.err.find(kTimedOut), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find(kVoiceDone), std::string::npos) << r.out;
+}
+
+TEST_F(ProtocolFaults, ADroppedReplyEndsReadBackWithAPartialFile) {
+    auto device = Device({"--silent-frame", "3"});
+    const RunResult r = ReadApplication(*device);
+    EXPECT_EQ(r.exitCode, kExitTimeout);
+    EXPECT_NE(r.err.find(kTimedOut), std::string::npos) << r.err;
+    ExpectPartialApplication(r, 2);
+}
+
+// --- corrupted reply bytes --------------------------------------------------------------
+
+// A broken start, length, code or end byte makes the ACK unrecognisable: the reply is lost and
+// the run ends as after a dropped reply.
+TEST_F(ProtocolFaults, AnAckWithABrokenFrameByteIsLostAndTheRunTimesOut) {
+    for (const char* offset : {"0", "1", "2", "3", "6"}) {
+        SCOPED_TRACE(std::string("inverted ACK byte ") + offset);
+        auto device = Device({"--corrupt-frame", "3", "--corrupt-offset", offset});
+        const RunResult r = ProgramVoice(*device, 5);
+        EXPECT_EQ(r.exitCode, kExitTimeout) << r.err;
+        EXPECT_NE(r.err.find(kTimedOut), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find(kVoiceDone), std::string::npos) << r.out;
+    }
+}
+
+// The tool does not test the CRC of a reply; an ACK whose CRC is wrong still moves the run on,
+// and the device's own verification of every block is what the completion rests on.
+TEST_F(ProtocolFaults, AnAckWithABrokenCrcStillCompletesAVerifiedImage) {
+    for (const char* offset : {"4", "5"}) {
+        SCOPED_TRACE(std::string("inverted ACK byte ") + offset);
+        auto device = Device({"--corrupt-frame", "3", "--corrupt-offset", offset});
+        const RunResult r = ProgramVoice(*device, 5);
+        EXPECT_EQ(r.exitCode, kExitDone) << r.err;
+        EXPECT_NE(r.out.find(kVoiceDone), std::string::npos) << r.out;
+        ExpectImageInFlash(*device);
+    }
+}
+
+TEST_F(ProtocolFaults, AReadReplyWithABrokenFrameByteStopsTheReadBackAsPartial) {
+    for (const char* offset : {"0", "1", "3", "4106"}) {
+        SCOPED_TRACE(std::string("inverted read-reply byte ") + offset);
+        auto device = Device({"--corrupt-frame", "3", "--corrupt-offset", offset});
+        const RunResult r = ReadApplication(*device);
+        EXPECT_EQ(r.exitCode, kExitTimeout) << r.err;
+        ExpectPartialApplication(r, 2);
+    }
+}
+
+// A data byte inverted on the line must not end up in a read-back file that is reported
+// complete. Today it does: replies' CRCs are not tested, so the run completes (exit 0) with
+// the inverted byte in the file. Enable when read-data replies are checked (their CRC, and the
+// address they echo) and a bad one is asked for again or ends the run.
+TEST_F(ProtocolFaults, DISABLED_AReadReplyWithABrokenDataByteIsNotReportedComplete) {
+    auto device = Device({"--corrupt-frame", "3", "--corrupt-offset", "100"});
+    const RunResult r = ReadApplication(*device);
+    if (r.exitCode == kExitDone) {
+        EXPECT_TRUE(ReadFile(readBack) == Slice(flash, kApplicationBase, kApplicationSize))
+            << "reported complete, but the file holds a byte the device did not send";
+    } else {
+        EXPECT_NE(r.err.find("partial read-back"), std::string::npos) << r.err;
+    }
+}
+
+// --- split, interleaved and slow replies ------------------------------------------------
+
+TEST_F(ProtocolFaults, RepliesSplitIntoSingleBytesAreAssembled) {
+    auto device = Device({"--bytewise"});
+    const RunResult p = ProgramVoice(*device, 3);
+    EXPECT_EQ(p.exitCode, kExitDone) << p.err;
+    EXPECT_NE(p.out.find(kVoiceDone), std::string::npos) << p.out;
+
+    const fs::path user = dir / "user.dat";
+    const RunResult r =
+        Orlo({"read", "user", user.string(), "--port", device->Port(), "--timeout", kTimeoutArg});
+    EXPECT_EQ(r.exitCode, kExitDone) << r.err;
+    EXPECT_NE(r.out.find("Reading completed of User Data"), std::string::npos) << r.out;
+    EXPECT_TRUE(ReadFile(user) == Slice(flash, kUserBase, kBlock));
+    ExpectImageInFlash(*device);
+}
+
+TEST_F(ProtocolFaults, TextLinesBetweenRepliesDoNotDisturbTheRun) {
+    auto device = Device({"--line-before-reply", "R 0A,1F,3C,7"});
+    const RunResult p = ProgramVoice(*device, 3);
+    EXPECT_EQ(p.exitCode, kExitDone) << p.err;
+    EXPECT_NE(p.out.find(kVoiceDone), std::string::npos) << p.out;
+    ExpectWholeApplication(ReadApplication(*device));  // no line lands in the file
+    ExpectImageInFlash(*device);
+}
+
+TEST_F(ProtocolFaults, SlowRepliesWithinTheTimeoutComplete) {
+    auto device = Device({"--reply-delay", "400"});
+    const RunResult r = ProgramVoice(*device, 2);
+    EXPECT_EQ(r.exitCode, kExitDone) << r.err;
+    EXPECT_NE(r.out.find(kVoiceDone), std::string::npos) << r.out;
+    ExpectImageInFlash(*device);
+}
+
+TEST_F(ProtocolFaults, RepliesSlowerThanTheTimeoutEndTheRun) {
+    auto device = Device({"--reply-delay", "6000"});
+    const RunResult r = ProgramVoice(*device, 2);
+    EXPECT_EQ(r.exitCode, kExitTimeout);
+    EXPECT_NE(r.err.find(kTimedOut), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find(kVoiceDone), std::string::npos) << r.out;
+}
+
+// --- a frame that declares 65535 bytes --------------------------------------------------
+
+// The tool gives the frame up at its length field and collects what follows by the ordinary
+// rules. The frame's CRC and end byte then start a text unit that takes the real reply in as
+// well (a reply has no LF to end it), so the reply is lost: the run ends as after a dropped
+// reply, bounded by the 4107-byte accumulator and the timeout.
+TEST_F(ProtocolFaults, AnOversizeFrameCostsTheReplyBehindIt) {
+    auto device = Device({"--oversize-frame", "3"});
+    const RunResult p = ProgramVoice(*device, 5);
+    EXPECT_EQ(p.exitCode, kExitTimeout);
+    EXPECT_NE(p.err.find(kTimedOut), std::string::npos) << p.err;
+    EXPECT_EQ(p.out.find(kVoiceDone), std::string::npos) << p.out;
+
+    auto reader = Device({"--oversize-frame", "3"});
+    const RunResult r = ReadApplication(*reader);
+    EXPECT_EQ(r.exitCode, kExitTimeout);
+    ExpectPartialApplication(r, 2);
+}
+
+// With a text line between the oversize frame and the reply, the line's end closes the stray
+// unit and the reply arrives whole.
+TEST_F(ProtocolFaults, AnOversizeFrameFollowedByALineIsSurvived) {
+    auto device = Device({"--oversize-frame", "3", "--line-before-reply", "after the noise"});
+    const RunResult p = ProgramVoice(*device, 5);
+    EXPECT_EQ(p.exitCode, kExitDone) << p.err;
+    EXPECT_NE(p.out.find(kVoiceDone), std::string::npos) << p.out;
+    ExpectWholeApplication(ReadApplication(*device));
+    ExpectImageInFlash(*device);
+}
+
+}  // namespace
+}  // namespace orlo::faults
