@@ -24,5 +24,6 @@ if [ "${1:-}" != "--quick" ]; then
     run_suite build-asan -DORLO_SANITIZE=address -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_suite build-tsan -DORLO_SANITIZE=thread -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
+  bash scripts/fuzz-smoke.sh
 fi
 echo "== all test suites passed"
