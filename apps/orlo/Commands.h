@@ -22,6 +22,8 @@ struct DeviceArgs {
 
 // How the reporter prints, from the options and what standard output is.
 ReporterOptions MakeReporterOptions(const OutputOptions& output);
+// Readies standard output before main does anything else (posix/ or win32/Terminal.cpp).
+void PrepareProcess();
 
 int RunPorts(const OutputOptions& output);
 int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,

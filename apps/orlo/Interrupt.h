@@ -1,21 +1,24 @@
-// Ctrl+C for the command line, without a signal handler: SIGINT, SIGTERM and SIGHUP are
-// blocked in every thread and taken by a thread of this object with sigtimedwait, which then
-// wakes the event loop. The run ends cleanly at its next turn; a second signal ends the process
-// at once.
+// Ctrl+C for the command line: the first interrupt wakes the event loop and the run ends
+// cleanly at its next turn; a second one ends the process at once. One implementation per
+// operating system (posix/Interrupt.cpp: signals taken by a thread of this object;
+// win32/Interrupt.cpp: the console's control handler).
 #pragma once
 
-#include <signal.h>
-
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
-#include <thread>
+#include <memory>
+
+#include "ExitCodes.h"
 
 namespace orlo::cli {
 
 class InterruptWatcher {
   public:
-    // Construct before any other thread is started, so that every thread inherits the mask.
-    // `wake` is called on the watcher's thread after the first signal.
+    // Construct before any other thread is started, so that every thread inherits the signal
+    // mask where the system has one. `wake` is called, on a thread of the watcher, after the
+    // first interrupt.
     explicit InterruptWatcher(std::function<void()> wake);
     ~InterruptWatcher();
     InterruptWatcher(const InterruptWatcher&) = delete;
@@ -24,14 +27,22 @@ class InterruptWatcher {
     bool Interrupted() const { return m_interrupted.load(); }
 
   private:
-    void Watch();
+    struct System;  // what the system's implementation keeps
+
+    // Called by the system's implementation, on a thread of its own, for every interrupt.
+    void OnInterrupt() {
+        if (m_interrupted.exchange(true)) {
+            // The second interrupt: the user does not want to wait for a clean end.
+            std::fputs("\norlo: interrupted again, stopping now\n", stderr);
+            std::fflush(stderr);
+            std::_Exit(ToInt(ExitCode::Interrupted));
+        }
+        if (m_wake) m_wake();
+    }
 
     std::function<void()> m_wake;
-    sigset_t m_signals{};
-    sigset_t m_previous{};
-    std::atomic<bool> m_stop{false};
     std::atomic<bool> m_interrupted{false};
-    std::thread m_thread;
+    std::unique_ptr<System> m_system;
 };
 
 }  // namespace orlo::cli

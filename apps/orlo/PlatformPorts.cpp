@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "posix/LinuxPortTable.h"
-#include "posix/PosixSerial.h"
+#include "SystemPorts.h"
 
 namespace orlo::cli {
 
@@ -32,7 +31,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError* error) {
     PortEndpoint endpoint;
     endpoint.label = spec;
-    auto table = std::make_unique<LinuxPortTable>();
+    // The table lists the port the user named where the system itself does not.
+    std::unique_ptr<IPortTable> table = MakeSystemPortTable(spec);
 
     if (IsComName(spec)) {
         std::string name = "COM" + spec.substr(3);
@@ -51,7 +51,6 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError*
         endpoint.comName = name;
         endpoint.path = path;
     } else {
-        table->AddExtraPath(spec);
         if (table->Open()) {
             for (const PortInfo& port : table->Enumerate()) {
                 if (SameFile(port.devicePath, spec)) {
@@ -64,24 +63,23 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError*
         if (endpoint.comName.empty()) {
             // Not listed: the device is missing or cannot be a port. Opening it says which,
             // in the same words as a failed Open.
-            PosixSerialBackend probe;
             SerialOpenResult result;
-            if (auto port = probe.Open(spec, &result)) port->Close();
+            if (auto port = MakeSerialBackend(*table)->Open(spec, &result)) port->Close();
             *error = {ExitCode::PortFailure, result.message.empty()
                                                  ? spec + " cannot be listed as a serial port"
                                                  : result.message};
             return std::nullopt;
         }
     }
-    endpoint.backend = std::make_unique<PosixSerialBackend>(table.get());
+    endpoint.backend = MakeSerialBackend(*table);
     endpoint.table = std::move(table);
     return endpoint;
 }
 
 std::vector<PortInfo> ListPorts() {
-    LinuxPortTable table;
-    if (!table.Open()) return {};
-    return table.Enumerate();
+    std::unique_ptr<IPortTable> table = MakeSystemPortTable();
+    if (!table->Open()) return {};
+    return table->Enumerate();
 }
 
 }  // namespace orlo::cli

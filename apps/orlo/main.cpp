@@ -1,8 +1,6 @@
 // orlo: the command line of the programmer. Every command drives the same dialog as the
 // desktop window, on a console window layer, so every text and every byte on the wire is the
 // window's own.
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <map>
@@ -85,8 +83,7 @@ std::string UsageOf(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A reader that goes away (orlo ... | head) must not kill a run in the middle.
-    ::signal(SIGPIPE, SIG_IGN);
+    PrepareProcess();
 
     CLI::App app{
         "orlo programs the 4 MiB serial flash of the RDX-5812LQ target device over a serial\n"

@@ -1,50 +1,53 @@
-#include "Interrupt.h"
-
+// Interrupts on POSIX systems, without a signal handler: SIGINT, SIGTERM and SIGHUP are blocked
+// in every thread and taken by a thread of the watcher with sigtimedwait.
 #include <pthread.h>
-#include <unistd.h>
+#include <signal.h>
 
 #include <cerrno>
+#include <csignal>
 #include <ctime>
+#include <thread>
 
-#include "ExitCodes.h"
+#include "Interrupt.h"
 
 namespace orlo::cli {
 
 namespace {
 
-constexpr long kWatchSliceNs = 100L * 1000 * 1000;  // how often the watcher looks at m_stop
+constexpr long kWatchSliceNs = 100L * 1000 * 1000;  // how often the watcher looks at `stop`
 
 }  // namespace
 
-InterruptWatcher::InterruptWatcher(std::function<void()> wake) : m_wake(std::move(wake)) {
-    sigemptyset(&m_signals);
-    sigaddset(&m_signals, SIGINT);
-    sigaddset(&m_signals, SIGTERM);
-    sigaddset(&m_signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &m_signals, &m_previous);
-    m_thread = std::thread([this] { Watch(); });
+struct InterruptWatcher::System {
+    sigset_t signals{};
+    sigset_t previous{};
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+InterruptWatcher::InterruptWatcher(std::function<void()> wake)
+    : m_wake(std::move(wake)), m_system(std::make_unique<System>()) {
+    System& s = *m_system;
+    sigemptyset(&s.signals);
+    sigaddset(&s.signals, SIGINT);
+    sigaddset(&s.signals, SIGTERM);
+    sigaddset(&s.signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &s.signals, &s.previous);
+    s.thread = std::thread([this] {
+        const timespec slice{0, kWatchSliceNs};
+        while (!m_system->stop.load()) {
+            siginfo_t info;
+            if (sigtimedwait(&m_system->signals, &info, &slice) < 0)
+                continue;  // EAGAIN (nothing yet) or EINTR
+            OnInterrupt();
+        }
+    });
 }
 
 InterruptWatcher::~InterruptWatcher() {
-    m_stop = true;
-    if (m_thread.joinable()) m_thread.join();
-    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
-}
-
-void InterruptWatcher::Watch() {
-    const timespec slice{0, kWatchSliceNs};
-    while (!m_stop.load()) {
-        siginfo_t info;
-        const int sig = sigtimedwait(&m_signals, &info, &slice);
-        if (sig < 0) continue;  // EAGAIN (nothing yet) or EINTR
-        if (m_interrupted.exchange(true)) {
-            // The second signal: the user does not want to wait for a clean end.
-            static const char kLine[] = "\norlo: interrupted again, stopping now\n";
-            [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
-            ::_exit(ToInt(ExitCode::Interrupted));
-        }
-        if (m_wake) m_wake();
-    }
+    m_system->stop = true;
+    if (m_system->thread.joinable()) m_system->thread.join();
+    pthread_sigmask(SIG_SETMASK, &m_system->previous, nullptr);
 }
 
 }  // namespace orlo::cli

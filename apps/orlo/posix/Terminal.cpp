@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +27,11 @@ ReporterOptions MakeReporterOptions(const OutputOptions& output) {
             options.width = 80;
     }
     return options;
+}
+
+void PrepareProcess() {
+    // A reader that goes away (orlo ... | head) must not kill a run in the middle.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace orlo::cli
