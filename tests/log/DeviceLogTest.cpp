@@ -12,6 +12,7 @@
 #include <string>
 
 #include "support/DialogFixture.h"
+#include "support/TestSystem.h"
 
 namespace orlo {
 namespace {
@@ -27,8 +28,7 @@ class DeviceLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
         // Stamps are local time; UTC makes them the same on every machine.
-        setenv("TZ", "UTC", 1);
-        tzset();
+        test::SetTimeZone("UTC");
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir = fs::temp_directory_path() /
               ("orlo-log-" + std::to_string(getpid()) + "-" + info->name());
@@ -167,8 +167,7 @@ TEST_F(DeviceLogTest, StampAlwaysHasTwoDigitMonthAndDayInLocalTime) {
     };
     EXPECT_EQ(stamp(1356998400), "Start Time : 2013:01:01:00:00:00");
     EXPECT_EQ(stamp(1388534399), "Start Time : 2013:12:31:23:59:59");
-    setenv("TZ", "KST-9", 1);  // nine hours east of UTC
-    tzset();
+    test::SetTimeZone("KST-9");  // nine hours east of UTC
     EXPECT_EQ(stamp(1362665109), "Start Time : 2013:03:07:23:05:09");
     EXPECT_EQ(stamp(1388534399), "Start Time : 2014:01:01:08:59:59");
 }

@@ -1,7 +1,6 @@
 // The reply-driven programming run on the fake port: replies go through the receive assembler
 // (Feed), frames are read back from what the fake port was given.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include "images/FlashRegion.h"
 #include "protocol/Crc16.h"
 #include "support/DialogFixture.h"
+#include "support/TestSystem.h"
 
 namespace orlo::test {
 namespace {
@@ -37,8 +37,7 @@ uint32_t AddressOf(const Bytes& frame) {
 class ProgramRun {
   public:
     ProgramRun(RegionId region, const Bytes& image) {
-        std::string pattern = (fs::temp_directory_path() / "orlo-prog-XXXXXX").string();
-        m_dir = mkdtemp(pattern.data());
+        m_dir = MakeTempDir("orlo-prog-");
         const fs::path file = m_dir / "image";
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));

@@ -1,5 +1,7 @@
 #include "window/WindowBase.h"
 
+#include <filesystem>
+
 #include "app/Resource.h"
 
 namespace orlo {
@@ -9,7 +11,11 @@ FileDialogResult ChosenFile(const std::string& fullPath) {
     if (fullPath.empty()) return result;
     result.ok = true;
     result.fullPath = fullPath;
-    const auto slash = fullPath.find_last_of('/');
+    // The name part follows the last folder separator: '/' everywhere, and '\\' too where the
+    // system uses it (Windows).
+    std::string separators = "/";
+    separators += static_cast<char>(std::filesystem::path::preferred_separator);
+    const auto slash = fullPath.find_last_of(separators);
     result.fileName = slash == std::string::npos ? fullPath : fullPath.substr(slash + 1);
     return result;
 }
