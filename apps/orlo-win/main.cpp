@@ -1,0 +1,58 @@
+// orlo-gui.exe: the programmer as a native Windows dialog.
+//   orlo-gui.exe              the window
+//   orlo-gui.exe --selftest   checks the window after start-up, prints the result, exits 0 or 1
+//   orlo-gui.exe --screenshot FILE.bmp   saves a picture of the window as it opens
+#include <string>
+
+#include "OrloApp.h"
+#include "win32/Win32Text.h"
+
+#include <shellapi.h>  // after <windows.h> (OrloApp.h)
+
+namespace {
+
+// Standard output of a window program: the handle it was started with (a pipe or file, or the
+// Unix terminal under Wine), else the console of the program that started it.
+void WriteOut(const std::string& text) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS))
+        out = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(out, &mode)) {
+        const std::wstring wide = orlo::win32::Widen(text);
+        ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+        ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    orlo::win::AppOptions options;
+    options.showCommand = showCommand;
+    int argc = 0;
+    if (wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
+        for (int i = 1; i < argc; ++i) {
+            const std::wstring arg = argv[i];
+            if (arg == L"--selftest") {
+                options.selfTest = true;
+            } else if (arg == L"--screenshot" && i + 1 < argc) {
+                options.screenshot = argv[++i];
+            } else {
+                WriteOut("orlo-gui: unknown option " + orlo::win32::Narrow(arg) +
+                         "\nusage: orlo-gui.exe [--selftest | --screenshot FILE.bmp]\n");
+                ::LocalFree(argv);
+                return 2;
+            }
+        }
+        ::LocalFree(argv);
+    }
+    std::string report;
+    const int code = orlo::win::RunApp(instance, options, &report);
+    if (!report.empty()) WriteOut(report);
+    return code;
+}
