@@ -164,10 +164,10 @@ void Win32DialogWindow::Destroy() {
     for (unsigned id : m_timers) ::KillTimer(hwnd, id);
     m_timers.clear();
     while (m_waitCursors > 0) EndWaitCursor();
+    // Windows answers a notification that waits for the window when the window goes (with 0),
+    // so the reader goes on and can end. Taking up this thread's sent messages once more
+    // leaves nothing waiting for a thread that is about to wait for the reader.
     ::DestroyWindow(hwnd);
-    // A notification the reader sent before the window went is still waiting for this thread:
-    // taking up the sent messages now answers it (the window is gone), so the reader goes on
-    // and ends instead of waiting for a thread that is about to wait for the reader.
     MSG msg;
     ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
