@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64 wine wine64
 )
 
 missing=()

@@ -26,4 +26,8 @@ if [ "${1:-}" != "--quick" ]; then
     run_suite build-tsan -DORLO_SANITIZE=thread -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
   bash scripts/fuzz-smoke.sh
 fi
+if [ "${ORLO_SKIP_WINDOWS:-0}" != 1 ]; then
+  # The Windows build, cross-compiled here, and its tests under Wine (ORLO_SKIP_WINDOWS=1 skips).
+  bash scripts/windows-build.sh build-win && bash scripts/windows-test.sh build-win build
+fi
 echo "== all test suites passed"
