@@ -17,6 +17,8 @@ void SetTimeZone(const std::string& tz) {
     ::tzset();
 }
 
-bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
+bool MakeFifo(const std::string& path) {
+    return ::mkfifo(path.c_str(), 0600) == 0;
+}
 
 }  // namespace orlo::test

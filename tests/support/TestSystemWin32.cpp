@@ -31,6 +31,8 @@ void SetTimeZone(const std::string& tz) {
     ::_tzset();
 }
 
-bool MakeFifo(const std::string&) { return false; }
+bool MakeFifo(const std::string&) {
+    return false;
+}
 
 }  // namespace orlo::test

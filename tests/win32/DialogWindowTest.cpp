@@ -18,6 +18,7 @@
 #include "support/FakeSerial.h"
 #include "win32/Win32DialogWindow.h"
 #include "win32/Win32Text.h"
+#include "window/WindowBase.h"
 
 #include <commctrl.h>
 
@@ -468,6 +469,52 @@ TEST_F(NativeDialog, TheDialogRunsOnTheNativeWindowWithTheReaderNotifyingIt) {
     EXPECT_TRUE(window.IsControlEnabled(IDC_OPEN));
     dlg.reset();  // destroys the window, then waits for the reader
     EXPECT_FALSE(window.IsWindow());
+}
+
+// A file name in Korean, chosen in the file dialog (UTF-16), reaches the image loading as
+// UTF-8 and opens: the start frame goes out.
+TEST_F(NativeDialog, AnImageWithAKoreanFileNameIsProgrammed) {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring path = std::wstring(temp) + L"\xC774\xBBF8\xC9C0-" +
+                              std::to_wstring(::GetCurrentProcessId()) + L".bin";  // 이미지
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::vector<uint8_t> image(5000, 0x5A);
+    DWORD written = 0;
+    ::WriteFile(file, image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
+    ::CloseHandle(file);
+
+    FakeSerialBackend serial;
+    FakePortTable ports;
+    ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
+    std::vector<std::string> boxes;
+    Win32Prompts prompts;
+    prompts.messageBox = [&](const std::string& text, const std::string&, unsigned) {
+        boxes.push_back(text);
+        return IDOK;
+    };
+    prompts.fileDialog = [&](const FileDialogRequest&) { return ChosenFile(win32::Narrow(path)); };
+    window.SetPrompts(prompts);
+    OrloEnvironment env;
+    env.window = &window;
+    env.serial = &serial;
+    env.ports = &ports;
+    {
+        COrloDlg dlg(env);
+        dlg.OnInitDialog();
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
+        window.ComboSetCurSel(IDC_COMBO_PORT, 1);
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+        ASSERT_NE(serial.last, nullptr);
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM_APPLICATION, BN_CLICKED), 0);
+        EXPECT_TRUE(boxes.empty()) << boxes.front();
+        EXPECT_EQ(serial.last->Writes(),
+                  (std::vector<std::vector<uint8_t>>{{0x04, 0x00, 0x07, 0x10, 0xC2, 0x63, 0x03}}));
+        EXPECT_EQ(dlg.m_imageSize, image.size());
+    }
+    ::DeleteFileW(path.c_str());
 }
 
 }  // namespace

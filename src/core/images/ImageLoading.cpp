@@ -23,6 +23,12 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// The program's texts, file names included, are UTF-8. A path made from one says so, so that
+// every system reads the name as written (Windows would take the bytes in some code page).
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 }  // namespace
 
 void COrloDlg::OnProgramApplication() {
@@ -56,7 +62,7 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
     // to write and nothing to take a percentage of. Only a regular file is opened: a pipe or
     // a device could hold the open or the reads for ever.
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    const std::filesystem::file_status status = std::filesystem::status(PathOf(path), ec);
     if (!std::filesystem::exists(status)) {
         AfxMessageBox("Can not open " + path);
         return;
@@ -70,7 +76,7 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
         AfxMessageBox("Can not open " + path);
         return;
     }
-    const std::uintmax_t length = std::filesystem::file_size(path, ec);
+    const std::uintmax_t length = std::filesystem::file_size(PathOf(path), ec);
     if (ec) {
         AfxMessageBox("Can not read " + path);
         return;
