@@ -109,6 +109,7 @@ class Win32SerialTransport final : public ISerialTransport {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_closed || !m_wait) return false;
+            if (!m_waitPending && QueuedLocked() > 0) return true;  // nothing to wait for
             if (!m_waitPending) {
                 // The overlapped form: a blocking WaitCommEvent on a handle opened for
                 // overlapped transfers may report completion before the event has happened.
@@ -144,12 +145,7 @@ class Win32SerialTransport final : public ISerialTransport {
 
     int BytesWaiting() override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closed) return 0;
-        DWORD errors = 0;
-        COMSTAT status{};
-        // Also clears a line error (framing, parity, overrun); the bytes go on as they came.
-        if (!::ClearCommError(m_port, &errors, &status)) return 0;
-        return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
+        return m_closed ? 0 : QueuedLocked();
     }
 
     int Read(uint8_t* buffer, int count) override {
@@ -243,6 +239,15 @@ class Win32SerialTransport final : public ISerialTransport {
     }
 
   private:
+    // Received bytes waiting in the driver. Also clears a line error (framing, parity,
+    // overrun); the bytes go on as they came.
+    int QueuedLocked() {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(m_port, &errors, &status)) return 0;
+        return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
+    }
+
     bool Rest() {
         ::WaitForSingleObject(m_wakeEvent, kFailedWaitRestMs);
         return false;
