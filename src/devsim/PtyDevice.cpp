@@ -240,10 +240,13 @@ bool PtyDevice::Send(const std::vector<uint8_t>& unit, bool bytewise) {
     // Traced before it goes out, so the trace never shows an answer after the tool has it.
     Trace(Direction::FromDevice, unit);
     const std::size_t chunk = WriteChunk(m_options.baud, bytewise, unit.size());
+    // Every chunk of the reply is scheduled from the moment the reply was handed over, so the
+    // small delays of waking up do not add up over the chunks of a long reply.
+    const auto handedOver = LineClock::now();
     for (std::size_t off = 0; off < unit.size(); off += chunk) {
         const std::size_t n = std::min(chunk, unit.size() - off);
         if (m_options.baud) {
-            if (!WaitUntil(m_txLine.Schedule(LineClock::now(), n))) return false;
+            if (!WaitUntil(m_txLine.Schedule(handedOver, n))) return false;
         } else if (bytewise && off > 0) {
             if (!WaitUntil(LineClock::now() + kBytewiseGap)) return false;
         }

@@ -132,7 +132,7 @@ TEST_F(FileFaults, AHeaderThatDoesNotFitTheDiskIsReported) {
 // The device's text lines must not be lost in silence: a log file that cannot take them has to
 // be reported. Today it is not: the file stays empty and the run ends with exit 0. Enable when
 // a failed log write is reported (a box, logging off) and orlo turns that into exit 5.
-TEST_F(FileFaults, DISABLED_ALogFileOnAFullDiskIsReported) {
+TEST_F(FileFaults, ALogFileOnAFullDiskIsReported) {
     SmallDisk disk(dir / "small-disk", 64);
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
     {

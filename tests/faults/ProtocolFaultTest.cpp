@@ -172,7 +172,7 @@ TEST_F(ProtocolFaults, AReadReplyWithABrokenFrameByteStopsTheReadBackAsPartial) 
 // complete. Today it does: replies' CRCs are not tested, so the run completes (exit 0) with
 // the inverted byte in the file. Enable when read-data replies are checked (their CRC, and the
 // address they echo) and a bad one is asked for again or ends the run.
-TEST_F(ProtocolFaults, DISABLED_AReadReplyWithABrokenDataByteIsNotReportedComplete) {
+TEST_F(ProtocolFaults, AReadReplyWithABrokenDataByteIsNotReportedComplete) {
     auto device = Device({"--corrupt-frame", "3", "--corrupt-offset", "100"});
     const RunResult r = ReadApplication(*device);
     if (r.exitCode == kExitDone) {

@@ -127,26 +127,30 @@ TEST_F(DeviceLogTest, CancelledSaveAsKeepsTheLogFile) {
     EXPECT_TRUE(wnd().boxes.empty());
 }
 
-TEST_F(DeviceLogTest, UnwritableLogFileIsReportedAtSaveAsAndSkippedPerLine) {
+TEST_F(DeviceLogTest, UnwritableLogFileIsReportedAndLoggingStops) {
     const fs::path missing = dir / "no-such-dir" / "device.txt";
     SaveAs(missing);
     EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Can not write " + missing.string()});
     EXPECT_EQ(dlg().m_logEnabled, 0);
     EXPECT_TRUE(dlg().m_logPathText.empty());
 
-    // A log file that goes away later: lines are still shown, the write is skipped silently.
+    // A log file that goes away later: the lines are still shown, the failed write is reported
+    // once and logging stops, so no later line is lost without a word.
     const fs::path sub = dir / "sub";
     fs::create_directories(sub);
     SaveAs(sub / "device.txt");
     DeviceLine("first\r\n");
     fs::remove_all(sub);
     DeviceLine("second\r\n");
+    EXPECT_EQ(dlg().m_logEnabled, 0);
     LogStart();
     EXPECT_EQ(Entries().size(), 1u);
     DeviceLine("third\r\n");
     EXPECT_EQ(Entries(),
               (std::vector<std::string>{"Start Time : 2013:03:07:14:05:09", "third\r\n"}));
-    EXPECT_EQ(wnd().boxes.size(), 1u);
+    EXPECT_EQ(wnd().BoxTexts(),
+              (std::vector<std::string>{"Can not write " + missing.string(),
+                                        "Can not write " + (sub / "device.txt").string()}));
     EXPECT_FALSE(fs::exists(sub));
 }
 

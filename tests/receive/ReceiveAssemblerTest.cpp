@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/Crc16.h"
 #include "receive/ReceiveTestSupport.h"
 
 namespace orlo::test {
@@ -294,7 +295,12 @@ TEST_F(ReceiveTest, ReadDataShorterThanAWholeBlockIsNotHandedOn) {
 
     FeedChunked(f, Frame(0x1A, FRAME_MAX_LEN - 1, 0x11));
     EXPECT_FALSE(std::filesystem::exists(path) && std::filesystem::file_size(path) > 0);
-    FeedChunked(f, Frame(0x1A, FRAME_MAX_LEN, 0x22));
+    // A whole block: the reply echoes the requested address and carries a valid CRC.
+    auto whole = Frame(0x1A, FRAME_MAX_LEN, 0x22);
+    const uint8_t address[] = {0x00, 0x3C, 0x30, 0x00};
+    std::copy(std::begin(address), std::end(address), whole.begin() + 4);
+    ASSERT_TRUE(SealFrame(whole.data(), whole.size()));
+    FeedChunked(f, whole);
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(std::filesystem::file_size(path), BLOCK_SIZE);
     std::filesystem::remove(path);

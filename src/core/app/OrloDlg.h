@@ -128,6 +128,8 @@ public:
     void OnDeviceLine();
     void OnLogStart();
     void StampStartTime();
+    // Appends text to the log file; a failed write is reported once and ends logging.
+    void LogToFile(const std::string& text);
     void ConvertBitmap(const BitmapVariant& variant);
 
     // Position of the minimised icon: ((client - icon + 1) / 2) in signed division.

@@ -19,13 +19,15 @@ constexpr const char* kSaveAsFilter = "Text File(*.txt) | *.txt | 모든파일(*
 // Appends one piece of log text. The file is opened and closed for every line, so a line
 // already written stays in the file whatever happens later. Binary mode with our own CR LF,
 // so the file looks the same on every platform. A file that cannot be opened is skipped.
-void AppendLogText(const std::string& path, const std::string& text) {
-    if (path.empty()) return;
+// Appends one line to the log file; false when it could not be stored whole (a full disk shows
+// up at the write or at the close that flushes it).
+bool AppendLogText(const std::string& path, const std::string& text) {
+    if (path.empty()) return false;
     std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) return;
+    if (!f) return false;
     const std::string stored = LogFileText(text);
-    std::fwrite(stored.data(), 1, stored.size(), f);
-    std::fclose(f);
+    const bool written = std::fwrite(stored.data(), 1, stored.size(), f) == stored.size();
+    return (std::fclose(f) == 0) && written;
 }
 
 // Creates the file empty, or truncates it. False when it cannot be created.
@@ -83,12 +85,20 @@ void COrloDlg::OnDeviceLine() {
         m_lineText.assign(reinterpret_cast<const char*>(m_rxFrame.data()), len);
     }
     m_listLog.SetCurSel(m_listLog.AddString(m_lineText));
-    if (m_logEnabled == 1) AppendLogText(m_outputPath, m_lineText);
+    if (m_logEnabled == 1) LogToFile(m_lineText);
+}
+
+void COrloDlg::LogToFile(const std::string& text) {
+    if (AppendLogText(m_outputPath, text)) return;
+    // Lines must not vanish in silence: say so once and stop logging to that file; the list
+    // keeps showing the lines, and a new SaveAs starts logging again.
+    m_logEnabled = 0;
+    AfxMessageBox("Can not write " + m_outputPath);
 }
 
 void COrloDlg::OnLogStart() {
-    while (m_listLog.DeleteString(0) > 0) {
-    }
+    // From the last entry down: each deletion then moves nothing.
+    for (int n = m_listLog.GetCount(); n > 0; --n) m_listLog.DeleteString(n - 1);
     m_lineText = kStartTimeLabel;
     StampStartTime();
     m_lineText.clear();
@@ -115,7 +125,7 @@ void COrloDlg::StampStartTime() {
     }
     m_listLog.SetCurSel(m_listLog.AddString(m_lineText));
     m_lineText += '\n';
-    if (m_logEnabled == 1) AppendLogText(m_outputPath, m_lineText);
+    if (m_logEnabled == 1) LogToFile(m_lineText);
 }
 
 }  // namespace orlo

@@ -4,6 +4,7 @@
 
 #include "app/OrloDlg.h"
 #include "images/FlashRegion.h"
+#include "protocol/Crc16.h"
 #include "protocol/ReadBack.h"
 
 namespace orlo {
@@ -16,6 +17,21 @@ constexpr std::size_t READ_DATA_OFFSET = 8;
 constexpr uint32_t READ_REPLY_MIN_LEN = FRAME_MAX_LEN;
 constexpr std::size_t CHECK_DATA_OFFSET = 8;
 constexpr uint32_t CHECK_REPLY_MIN_LEN = READ_DATA_OFFSET + CHECK_BLOCK_LEN + FRAME_OVERHEAD;
+
+// A read-data reply is stored only when it is intact and answers the block asked for: its CRC
+// matches and it echoes the requested address. A byte damaged on the line would otherwise end
+// up in a file that is reported complete.
+bool IsIntactReplyFor(const uint8_t* reply, std::size_t capacity, uint32_t address) {
+    bool ok = false;
+    const uint16_t crc = Crc16(reply, capacity, &ok);
+    if (!ok) return false;
+    const std::size_t length = (static_cast<std::size_t>(reply[1]) << 8) | reply[2];
+    const uint16_t carried = static_cast<uint16_t>((reply[length - 3] << 8) | reply[length - 2]);
+    const uint32_t echoed = (static_cast<uint32_t>(reply[4]) << 24) |
+                            (static_cast<uint32_t>(reply[5]) << 16) |
+                            (static_cast<uint32_t>(reply[6]) << 8) | reply[7];
+    return crc == carried && echoed == address;
+}
 
 // Writes the 11-byte read or check request for `address` into `frame`, CRC bytes zero.
 void BuildReadRequest(uint8_t* frame, uint8_t command, uint32_t address) {
@@ -110,6 +126,12 @@ void COrloDlg::OnReadData() {
     // shared counters. A reply too short to hold a whole block is ignored as well.
     if (!m_readBackActive || m_rxFrame[3] != m_txFrame[3] || !IsReadCommand(m_txFrame[3]) ||
         m_rxExpected < READ_REPLY_MIN_LEN) {
+        return;
+    }
+
+    if (!IsIntactReplyFor(m_rxFrame.data(), m_rxFrame.size(), m_imageBase + m_imageOffset)) {
+        // Ask for the same block again, exactly as after a NAK (and give up the same way).
+        OnNak();
         return;
     }
 
