@@ -69,9 +69,9 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
     // Name every port first: a device given twice is a mistake on the command line.
     std::vector<std::optional<PortEndpoint>> endpoints;
     std::vector<EndpointError> errors;
-    for (const std::string& spec : device.ports) {
+    for (const std::string& portArg : device.ports) {
         EndpointError error;
-        endpoints.push_back(MakeEndpoint(spec, &error));
+        endpoints.push_back(MakeEndpoint(portArg, &error));
         errors.push_back(error);
         if (!endpoints.back()) continue;
         for (std::size_t i = 0; i + 1 < endpoints.size(); ++i) {

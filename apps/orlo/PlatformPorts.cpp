@@ -12,11 +12,11 @@ namespace orlo::cli {
 namespace {
 
 // "COM" and one or more digits, in any letter case.
-bool IsComName(const std::string& spec) {
-    if (spec.size() < 4) return false;
+bool IsComName(const std::string& portArg) {
+    if (portArg.size() < 4) return false;
     for (std::size_t i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(spec[i])) != "COM"[i]) return false;
-    return std::all_of(spec.begin() + 3, spec.end(),
+        if (std::toupper(static_cast<unsigned char>(portArg[i])) != "COM"[i]) return false;
+    return std::all_of(portArg.begin() + 3, portArg.end(),
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
@@ -28,14 +28,14 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError* error) {
+std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointError* error) {
     PortEndpoint endpoint;
-    endpoint.label = spec;
+    endpoint.label = portArg;
     // The table lists the port the user named where the system itself does not.
-    std::unique_ptr<IPortTable> table = MakeSystemPortTable(spec);
+    std::unique_ptr<IPortTable> table = MakeSystemPortTable(portArg);
 
-    if (IsComName(spec)) {
-        std::string name = "COM" + spec.substr(3);
+    if (IsComName(portArg)) {
+        std::string name = "COM" + portArg.substr(3);
         // The port list shows at most two digits of a number: a longer one cannot be chosen.
         if (name.size() > 5) {
             *error = {ExitCode::PortFailure,
@@ -53,7 +53,7 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError*
     } else {
         if (table->Open()) {
             for (const PortInfo& port : table->Enumerate()) {
-                if (SameFile(port.devicePath, spec)) {
+                if (SameFile(port.devicePath, portArg)) {
                     endpoint.comName = port.comName;
                     endpoint.path = port.devicePath;
                     break;
@@ -64,9 +64,9 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError*
             // Not listed: the device is missing or cannot be a port. Opening it says which,
             // in the same words as a failed Open.
             SerialOpenResult result;
-            if (auto port = MakeSerialBackend(*table)->Open(spec, &result)) port->Close();
+            if (auto port = MakeSerialBackend(*table)->Open(portArg, &result)) port->Close();
             *error = {ExitCode::PortFailure, result.message.empty()
-                                                 ? spec + " cannot be listed as a serial port"
+                                                 ? portArg + " cannot be listed as a serial port"
                                                  : result.message};
             return std::nullopt;
         }

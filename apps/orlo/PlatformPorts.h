@@ -18,9 +18,9 @@ struct EndpointError {
     std::string sentence;
 };
 
-// `spec` is a COM name from the port table ("COM12") or a device path ("/dev/ttyUSB0", a
+// `portArg` is a COM name from the port table ("COM12") or a device path ("/dev/ttyUSB0", a
 // pseudo-terminal); a path is added to the table so that the port list shows it.
-std::optional<PortEndpoint> MakeEndpoint(const std::string& spec, EndpointError* error);
+std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointError* error);
 
 // The system's ports in the table's order.
 std::vector<PortInfo> ListPorts();
