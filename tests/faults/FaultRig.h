@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace orlo::faults {
 
 namespace fs = std::filesystem;
@@ -32,46 +34,10 @@ constexpr uint32_t kUserBase = 0x3C2000;
 constexpr uint32_t kBlock = 4096;
 constexpr uint32_t kFlashSize = 0x400000;
 
-// $ORLO_BIN_DIR/NAME.
-std::string BinPath(const std::string& name);
-
-struct RunResult {
-    int exitCode = -1;  // exit status; 128 + signal when the child was killed
-    bool hung = false;  // killed after kHangLimit (or the limit given)
-    std::string out;
-    std::string err;
-};
-
+using ::orlo::test::BinPath;
+using ::orlo::test::RunResult;
 // One child process with its standard output and error captured; standard input /dev/null.
-class Process {
-  public:
-    Process(const std::string& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& env = {});
-    ~Process();  // kills a child that still runs
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    pid_t Pid() const { return m_pid; }
-    void Signal(int sig);
-    // Collects output until standard output holds `count` complete lines (true) or `limit`.
-    bool WaitForLines(std::size_t count, std::chrono::milliseconds limit);
-    const std::string& Out() const { return m_out; }
-    const std::string& Err() const { return m_err; }
-    // Collects output without waiting.
-    void Drain();
-    // Waits for the end, killing the child after `limit`.
-    RunResult Wait(std::chrono::milliseconds limit = kHangLimit);
-
-  private:
-    void Pump(int timeoutMs);
-
-    pid_t m_pid = -1;
-    int m_outFd = -1;
-    int m_errFd = -1;
-    std::string m_out;
-    std::string m_err;
-};
+using Process = ::orlo::test::ChildProcess;
 
 // orlo-devsim with the given options, serving on its own pseudo-terminal.
 class SimulatedDevice {

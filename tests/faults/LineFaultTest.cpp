@@ -78,8 +78,8 @@ TEST_F(LineFaults, APortThatDisappearsMidReadBackEndsItAsPartial) {
     ASSERT_TRUE(read.Started());
     ASSERT_TRUE(WaitForFileSize(read, out, 2 * kBlock)) << read.Err();
     device->Kill();
-    const RunResult r = read.Wait();
-    EXPECT_FALSE(r.hung);
+    const RunResult r = read.Wait(kHangLimit);
+    EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, kExitTimeout) << r.err;
     EXPECT_NE(r.err.find(kTimedOut), std::string::npos) << r.err;
     ExpectPartialVoice(r, out);
@@ -102,8 +102,8 @@ TEST_F(LineFaults, APortThatDisappearsMidProgrammingIsNotReportedDone) {
     ASSERT_NE(program.Out().find("\"phase\":\"Programming\""), std::string::npos)
         << program.Out() << program.Err();
     device->Kill();
-    const RunResult r = program.Wait();
-    EXPECT_FALSE(r.hung);
+    const RunResult r = program.Wait(kHangLimit);
+    EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, kExitTimeout) << r.out;
     EXPECT_NE(r.out.find("\"outcome\":\"timeout\""), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("\"kind\":\"completion\""), std::string::npos) << r.out;

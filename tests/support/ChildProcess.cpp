@@ -1,4 +1,4 @@
-#include "CliProcess.h"
+#include "support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,20 +7,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 extern char** environ;
 
-namespace orlo::cli::test {
+namespace orlo::test {
 
 std::string BinPath(const std::string& name) {
     const char* dir = std::getenv("ORLO_BIN_DIR");
     return std::string(dir ? dir : ".") + "/" + name;
 }
 
-Child::Child(const std::string& program, const std::vector<std::string>& args,
-             const std::vector<std::string>& env) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     if (::pipe2(err, O_CLOEXEC) != 0) {
@@ -40,13 +40,14 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     for (auto& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // The environment as inherited, with `env` entries replacing those of the same name.
     std::vector<std::string> envStore;
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=') + 1); };
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
-        bool replaced = false;
-        for (const auto& extra : env)
-            if (entry.substr(0, entry.find('=') + 1) == extra.substr(0, extra.find('=') + 1))
-                replaced = true;
+        const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& x) {
+            return nameOf(x) == nameOf(entry);
+        });
         if (!replaced) envStore.push_back(entry);
     }
     envStore.insert(envStore.end(), env.begin(), env.end());
@@ -54,7 +55,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     for (auto& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    // The child starts with default signal handling and nothing blocked.
+    // Default signal handling and nothing blocked in the child, whatever the test runner has.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none, all;
@@ -63,7 +64,6 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     if (posix_spawn(&m_pid, program.c_str(), &actions, &attr, argv.data(), envp.data()) != 0)
         m_pid = -1;
     posix_spawnattr_destroy(&attr);
@@ -74,7 +74,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     m_errFd = err[0];
 }
 
-Child::~Child() {
+ChildProcess::~ChildProcess() {
     if (m_pid > 0) {
         ::kill(m_pid, SIGKILL);
         int status = 0;
@@ -84,16 +84,16 @@ Child::~Child() {
     if (m_errFd >= 0) ::close(m_errFd);
 }
 
-void Child::Signal(int sig) {
+void ChildProcess::Signal(int sig) {
     if (m_pid > 0) ::kill(m_pid, sig);
 }
 
-void Child::Pump(int timeoutMs) {
+void ChildProcess::Pump(int timeoutMs) {
     pollfd fds[2] = {{m_outFd, POLLIN, 0}, {m_errFd, POLLIN, 0}};
     if (::poll(fds, 2, timeoutMs) <= 0) return;
     char buffer[4096];
     for (int i = 0; i < 2; ++i) {
-        if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
         if (n > 0) {
             (i == 0 ? m_out : m_err).append(buffer, static_cast<std::size_t>(n));
@@ -104,8 +104,9 @@ void Child::Pump(int timeoutMs) {
     }
 }
 
-void Child::Drain() {
-    while (m_outFd >= 0 || m_errFd >= 0) {
+void ChildProcess::Drain() {
+    // Bounded, so a child that writes without pause cannot keep the caller here.
+    for (int i = 0; i < 1000 && (m_outFd >= 0 || m_errFd >= 0); ++i) {
         const std::size_t before = m_out.size() + m_err.size();
         const int outFd = m_outFd, errFd = m_errFd;
         Pump(0);
@@ -113,9 +114,10 @@ void Child::Drain() {
     }
 }
 
-bool Child::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+template <typename Done>
+bool ChildProcess::PumpUntil(Done done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (m_out.find(text) == std::string::npos) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline || (m_outFd < 0 && m_errFd < 0))
             return false;
         Pump(50);
@@ -123,18 +125,29 @@ bool Child::WaitForOutput(const std::string& text, std::chrono::milliseconds lim
     return true;
 }
 
-RunResult Child::Wait(std::chrono::milliseconds limit) {
+bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+    return PumpUntil([&] { return m_out.find(text) != std::string::npos; }, limit);
+}
+
+bool ChildProcess::WaitForLines(std::size_t count, std::chrono::milliseconds limit) {
+    return PumpUntil(
+        [&] {
+            return static_cast<std::size_t>(std::count(m_out.begin(), m_out.end(), '\n')) >= count;
+        },
+        limit);
+}
+
+RunResult ChildProcess::Wait(std::chrono::milliseconds limit) {
     RunResult result;
     if (m_pid <= 0) {
-        result.err = "cannot start the program";
+        result.err = "the program could not be started";
         return result;
     }
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     for (;;) {
         Pump(20);
-        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) break;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) break;
         if (std::chrono::steady_clock::now() >= deadline) {
             result.timedOut = true;
             ::kill(m_pid, SIGKILL);
@@ -143,7 +156,8 @@ RunResult Child::Wait(std::chrono::milliseconds limit) {
         }
     }
     m_pid = -1;
-    // Whatever is still in the pipes (the child has ended: each pipe reaches its end).
+    // The child has ended; whatever is left in the pipes arrives now. A grandchild holding a
+    // pipe open cannot keep us here for more than a few seconds.
     for (int i = 0; i < 100 && (m_outFd >= 0 || m_errFd >= 0); ++i) Pump(100);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = m_out;
@@ -151,10 +165,4 @@ RunResult Child::Wait(std::chrono::milliseconds limit) {
     return result;
 }
 
-RunResult RunOrlo(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                  std::chrono::milliseconds limit) {
-    Child child(BinPath("orlo"), args, env);
-    return child.Wait(limit);
-}
-
-}  // namespace orlo::cli::test
+}  // namespace orlo::test
