@@ -102,6 +102,7 @@ class Session : private ConsoleWindowListener {
     bool m_sawBlockPhase = false;  // a block of the run has gone out
     bool m_finished = false;
     bool m_closed = false;
+    std::string m_logFileFailure;  // the box that said the log file cannot take lines
     Outcome m_outcome;
     Clock::time_point m_runStart{};
     Clock::time_point m_lastReply{};  // the last WM_COMM_RX, or the start of the run

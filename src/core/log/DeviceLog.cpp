@@ -16,11 +16,10 @@ constexpr const char* kSaveAsInitName = "*.txt";
 // The Korean word means "all files".
 constexpr const char* kSaveAsFilter = "Text File(*.txt) | *.txt | 모든파일(*.*) | *.*|";
 
-// Appends one piece of log text. The file is opened and closed for every line, so a line
+// Appends one line to the log file. The file is opened and closed for every line, so a line
 // already written stays in the file whatever happens later. Binary mode with our own CR LF,
-// so the file looks the same on every platform. A file that cannot be opened is skipped.
-// Appends one line to the log file; false when it could not be stored whole (a full disk shows
-// up at the write or at the close that flushes it).
+// so the file looks the same on every platform. False when the line could not be stored whole
+// (a full disk shows up at the write or at the close that flushes it).
 bool AppendLogText(const std::string& path, const std::string& text) {
     if (path.empty()) return false;
     std::FILE* f = std::fopen(path.c_str(), "ab");
