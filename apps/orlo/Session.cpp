@@ -190,16 +190,14 @@ void Session::Interrupt() {
 void Session::Finish(ExitCode code, const std::string& message, const std::string& detail) {
     if (m_finished) return;
     m_finished = true;
-    // A log file that failed on the way still fails a run that otherwise went well.
-    if (!m_logFileFailure.empty() && code == ExitCode::Completed && message.empty()) {
-        m_outcome.code = ExitCode::FileProblem;
-        m_outcome.message = m_logFileFailure;
-        m_outcome.detail = detail;
-        return;
-    }
     m_outcome.code = code;
     m_outcome.message = message;
     m_outcome.detail = detail;
+    // A log file that failed on the way still fails a run that otherwise went well.
+    if (!m_logFileFailure.empty() && code == ExitCode::Completed) {
+        m_outcome.code = ExitCode::FileProblem;
+        m_outcome.message = m_logFileFailure;
+    }
 }
 
 void Session::Close() {
@@ -223,8 +221,8 @@ void Session::OnMessageBox(const std::string& text, const std::string&, unsigned
     m_reporter.Box(m_port, text, verdict.kind);
     // Like tee: a log file that cannot take the lines is reported once, the lines go on to
     // standard output until the run ends, and the exit status then says the file failed.
-    if (m_command.kind == CommandKind::Log && !m_inStartClick &&
-        verdict.kind == BoxKind::Failure && verdict.code == ExitCode::FileProblem) {
+    if (m_command.kind == CommandKind::Log && !m_inStartClick && verdict.kind == BoxKind::Failure &&
+        verdict.code == ExitCode::FileProblem) {
         if (m_logFileFailure.empty()) m_logFileFailure = text;
         return;
     }

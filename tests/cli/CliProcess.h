@@ -1,5 +1,5 @@
-// Runs the built programs (orlo, orlo-devsim) as child processes with their output captured,
-// for the command-line tests. Every wait is bounded: a hung child is killed and reported.
+// The command-line tests' names for the shared child-process runner, and RunOrlo. Every wait
+// is bounded: a hung child is killed and reported.
 #pragma once
 
 #include <chrono>

@@ -2,21 +2,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "Wire.h"
-
-extern char** environ;
+#include "support/ChildProcess.h"
 
 namespace orlo::devsim::test {
 namespace {
@@ -24,94 +19,42 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = std::chrono::seconds(20);
 
-// ctest names the directory of the executables; run by hand, the program sits next to the test.
-std::string ProgramPath() {
-    if (const char* dir = std::getenv("ORLO_BIN_DIR")) return std::string(dir) + "/orlo-devsim";
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "orlo-devsim").string();
-}
-
-// orlo-devsim with its standard output and error on pipes.
+// orlo-devsim with its standard output and error captured.
 class Program {
   public:
-    explicit Program(const std::vector<std::string>& args) {
-        int out[2], err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        for (int fd : {out[0], out[1], err[0], err[1]})
-            posix_spawn_file_actions_addclose(&actions, fd);
-        std::vector<std::string> all = {ProgramPath()};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-    }
-    ~Program() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0) ::close(m_out);
-        if (m_err >= 0) ::close(m_err);
-    }
-    bool started() const { return m_pid > 0; }
+    explicit Program(const std::vector<std::string>& args)
+        : m_child(orlo::test::BinPath("orlo-devsim"), args) {}
+    bool started() const { return m_child.Started(); }
 
+    // The next line of standard output, without its newline; empty when none came in time.
     std::string ReadLine() {
-        std::string line;
-        const auto deadline = Clock::now() + kPatience;
-        while (Clock::now() < deadline) {
-            pollfd fd{m_out, POLLIN, 0};
-            if (::poll(&fd, 1, 100) <= 0) continue;
-            char c;
-            if (::read(m_out, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
+        if (!m_child.WaitForLines(m_linesRead + 1, kPatience)) return {};
+        const std::string& out = m_child.Out();
+        const std::size_t end = out.find('\n', m_lineStart);
+        std::string line = out.substr(m_lineStart, end - m_lineStart);
+        m_lineStart = end + 1;
+        ++m_linesRead;
         return line;
     }
 
-    void Signal(int sig) { ::kill(m_pid, sig); }
+    void Signal(int sig) { m_child.Signal(sig); }
 
-    // Exit status once the program has ended by itself; -1 when it did not end in time.
+    // Exit status once the program has ended by itself; -1 when it did not end in time (it is
+    // killed then).
     int Wait() {
-        const auto deadline = Clock::now() + kPatience;
-        while (Clock::now() < deadline) {
-            int status = 0;
-            const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
+        m_result = m_child.Wait(kPatience);
+        return m_result.timedOut ? -1 : m_result.exitCode;
     }
 
-    // Everything left on the pipes; call after Wait.
-    std::string RestOfOut() { return Drain(m_out); }
-    std::string Err() { return Drain(m_err); }
+    // Standard output after the lines ReadLine took, and standard error; call after Wait.
+    std::string RestOfOut() const { return m_result.out.substr(m_lineStart); }
+    const std::string& Err() const { return m_result.err; }
 
   private:
-    static std::string Drain(int fd) {
-        std::string s;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<std::size_t>(n));
-        return s;
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
+    orlo::test::ChildProcess m_child;
+    orlo::test::RunResult m_result;
+    std::size_t m_linesRead = 0;
+    std::size_t m_lineStart = 0;
 };
 
 class Port {

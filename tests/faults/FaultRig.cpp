@@ -1,7 +1,6 @@
 #include "faults/FaultRig.h"
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -9,14 +9,18 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 extern char** environ;
 
 namespace orlo::test {
 
 std::string BinPath(const std::string& name) {
-    const char* dir = std::getenv("ORLO_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
+    if (const char* dir = std::getenv("ORLO_BIN_DIR")) return std::string(dir) + "/" + name;
+    // Run by hand, the programs sit next to the test program.
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ((ec ? std::filesystem::path(".") : self.parent_path()) / name).string();
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,

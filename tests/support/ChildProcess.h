@@ -12,7 +12,7 @@
 
 namespace orlo::test {
 
-// $ORLO_BIN_DIR/NAME (the build's bin folder).
+// $ORLO_BIN_DIR/NAME (the build's bin folder); without it, NAME beside the test program.
 std::string BinPath(const std::string& name);
 
 struct RunResult {
