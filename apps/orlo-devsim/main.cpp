@@ -142,6 +142,10 @@ int main(int argc, char** argv) {
         ->group(faults)
         ->capture_default_str()
         ->type_name("I");
+    app.add_option("--duplicate-reply", f.duplicateFrame,
+                   "Send the reply to the N-th frame twice, back to back (one extra ACK)")
+        ->group(faults)
+        ->type_name("N");
     app.add_flag("--bytewise", f.bytewise,
                  "Deliver replies one byte per write, with a short gap between bytes")
         ->group(faults);

@@ -13,6 +13,7 @@ ConsoleWindow::~ConsoleWindow() {
 
 void ConsoleWindow::SetWndProc(WndProc proc) {
     WindowBase::SetWndProc([this, proc = std::move(proc)](uint32_t msg, uintptr_t w, intptr_t l) {
+        if (m_listener->SwallowMessage(msg)) return intptr_t{1};
         m_listener->OnBeforeMessage(msg);
         const intptr_t result = proc ? proc(msg, w, l) : 0;
         m_listener->OnAfterMessage(msg);

@@ -24,6 +24,9 @@ class ConsoleWindowListener {
     virtual void OnProgressPos(int pos) = 0;                 // every position set on 1012
     virtual void OnLogEntry(const std::string& text) = 0;    // entry added to list box 1008
     virtual void OnPreviewDrawn(const std::string& path) = 0;
+    // True when a message is to be taken from the window before the dialog sees it (the
+    // session discards what arrives while the line settles). Asked first, for every message.
+    virtual bool SwallowMessage(uint32_t) { return false; }
     // Around every message the window procedure handles (WM_COMMAND, WM_COMM_RX, WM_TIMER).
     virtual void OnBeforeMessage(uint32_t message) = 0;
     virtual void OnAfterMessage(uint32_t message) = 0;

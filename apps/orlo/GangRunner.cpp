@@ -1,5 +1,7 @@
 #include "GangRunner.h"
 
+#include <algorithm>
+
 namespace orlo::cli {
 
 namespace {
@@ -29,7 +31,11 @@ ExitCode GangRunner::Run(const std::vector<Session*>& sessions, const CommandSpe
             if (!s->Closed()) open = true;
         }
         if (!open) break;
-        m_loop.RunOnce(kLoopSlice);
+        // A settle or a grace that ends sooner than the slice is polled when it ends.
+        Session::Clock::duration wait = kLoopSlice;
+        for (Session* s : sessions)
+            if (!s->Closed()) wait = std::min(wait, s->TimeToNextPoll());
+        m_loop.RunOnce(std::chrono::ceil<std::chrono::milliseconds>(wait));
     }
     std::vector<Outcome> outcomes;
     for (Session* s : sessions) outcomes.push_back(s->Result());

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <system_error>
 
 #include "Messages.h"
 #include "protocol/Protocol.h"
@@ -14,6 +15,17 @@ namespace orlo::cli {
 namespace {
 
 constexpr uint32_t kWmLButtonUp = 0x0202;  // the queued mouse message of a click
+// The grace after the last reply is three times the slowest reply of the run: a reply that an
+// earlier run left on the line shifts every answer by one, and the answer still owed to the
+// last frame then comes about one reply time after the run seemed complete.
+constexpr int kGraceReplies = 3;
+constexpr auto kGraceCapWithoutTimeout = std::chrono::seconds(10);
+
+constexpr const char* kNotConfirmed =
+    "not confirmed: the device sent a further reply after the run had ended, so a reply of an "
+    "earlier run may have been taken for one of this run; run the command again";
+constexpr const char* kDeviceGone =
+    "the device has gone away: the line was hung up or the port has vanished";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -52,6 +64,7 @@ Session::Session(EventLoop& loop, PortEndpoint endpoint, Reporter& reporter,
     env.window = &m_window;
     env.serial = m_endpoint.backend.get();
     env.ports = m_endpoint.table.get();
+    env.keepPortAfterFinish = true;  // closed here once no further reply has come
     m_dlg = std::make_unique<COrloDlg>(env);
     m_dlg->OnInitDialog();
 }
@@ -111,8 +124,23 @@ void Session::Start(const CommandSpec& command) {
     m_runStart = m_lastReply = m_now();
     if (!OpenPort()) return;
     m_reporter.Opened(m_port, m_endpoint.comName, m_endpoint.path);
-    m_runStart = m_lastReply = m_now();
+#ifndef _WIN32
+    std::error_code ec;
+    m_nodeSeen = !m_endpoint.path.empty() && std::filesystem::exists(m_endpoint.path, ec);
+#endif
+    const bool sendsFrames = m_command.kind != CommandKind::Log &&
+                             m_command.kind != CommandKind::TestTx;
+    if (sendsFrames && m_command.settle.count() > 0) {
+        // Poll starts the command once nothing has arrived for the settle time.
+        m_settling = true;
+        m_settleStart = m_lastRxAt = m_now();
+        return;
+    }
+    BeginCommand();
+}
 
+void Session::BeginCommand() {
+    m_runStart = m_lastReply = m_lastSendAt = m_now();
     switch (m_command.kind) {
         case CommandKind::Program: {
             const FlashRegion& region = Region(m_command.region);
@@ -150,6 +178,7 @@ void Session::Start(const CommandSpec& command) {
 }
 
 bool Session::AwaitingReply() const {
+    if (m_confirming) return false;  // the grace has its own end
     switch (m_command.kind) {
         case CommandKind::Log:
         case CommandKind::TestTx:
@@ -164,12 +193,47 @@ bool Session::AwaitingReply() const {
     }
 }
 
+Session::Clock::duration Session::TimeToNextPoll() const {
+    const auto now = m_now();
+    Clock::time_point due = Clock::time_point::max();
+    if (m_settling)
+        due = std::min(m_lastRxAt + m_command.settle, m_settleStart + m_command.settleLimit);
+    else if (m_confirming)
+        due = m_confirmUntil;
+    if (due == Clock::time_point::max()) return Clock::duration::max();
+    return due > now ? due - now : Clock::duration::zero();
+}
+
+Session::Clock::duration Session::Grace() const {
+    const Clock::duration floor = m_command.grace;
+    const Clock::duration cap = m_command.timeout.count() > 0
+                                    ? Clock::duration(m_command.timeout)
+                                    : Clock::duration(kGraceCapWithoutTimeout);
+    return std::max(floor, std::min(cap, Clock::duration(kGraceReplies * m_slowestReply)));
+}
+
 void Session::Poll() {
     if (!m_started || m_finished) return;
     const auto now = m_now();
+    if (m_settling) {
+        if (now - m_lastRxAt >= m_command.settle || now - m_settleStart >= m_command.settleLimit) {
+            m_settling = false;
+            BeginCommand();
+        }
+        return;
+    }
+    if (m_confirming && now >= m_confirmUntil) {
+        Confirmed();
+        return;
+    }
     if (m_command.kind == CommandKind::Log && m_command.duration.count() > 0 &&
         now - m_runStart >= m_command.duration) {
         Finish(ExitCode::Completed, {});
+        return;
+    }
+    if (m_command.kind == CommandKind::Log && LineGone()) {
+        m_reporter.Error(m_port, kDeviceGone);
+        Finish(ExitCode::Timeout, {}, kDeviceGone);
         return;
     }
     if (m_command.timeout.count() > 0 && AwaitingReply() &&
@@ -216,8 +280,103 @@ void Session::Close() {
     m_reporter.Result(m_port, m_outcome);
 }
 
+bool Session::LineGone() const {
+    if (m_dlg->m_comm.LineLost()) return true;
+#ifndef _WIN32
+    // A device node that has vanished (the adapter pulled, the simulator ended).
+    std::error_code ec;
+    if (m_nodeSeen && !std::filesystem::exists(m_endpoint.path, ec) && !ec) return true;
+#endif
+    return false;
+}
+
+void Session::BeginConfirm(int repliesAllowed) {
+    m_confirming = true;
+    m_repliesAllowed = repliesAllowed;
+    m_confirmUntil = m_now() + Grace();
+}
+
+void Session::Confirmed() {
+    m_confirming = false;
+    m_confirmedOnce = true;
+    switch (m_command.kind) {
+        case CommandKind::Check:
+            m_reporter.CheckText(m_port, m_dlg->m_checkText);
+            Finish(ExitCode::Completed, {});
+            return;
+        case CommandKind::Sweep:
+            m_reporter.Sweep(m_port, m_dlg->m_sweepMax, m_dlg->m_sweepMin, m_dlg->m_sweepTime,
+                             m_dlg->m_tm);
+            Finish(ExitCode::Completed, {});
+            return;
+        default:
+            break;
+    }
+    // The application's port stayed open after the finish frame for the grace: close it now,
+    // as the window does at once; the countdown's message completes the run.
+    if (m_dlg->m_comm.m_bConnected.load() && m_window.IsControlEnabled(IDC_CLOSE)) Click(IDC_CLOSE);
+    if (!m_heldCompletion.empty()) {
+        m_reporter.Box(m_port, m_heldCompletion, BoxKind::Completion);
+        Finish(ExitCode::Completed, m_heldCompletion);
+    }
+}
+
+void Session::NotConfirmed(const std::string& why) {
+    m_confirming = false;
+    m_reporter.Error(m_port, why);
+    Finish(ExitCode::DeviceFailure, {}, why);
+}
+
+// One reply (any frame but the log start) has been handled by the dialog.
+void Session::OnReply(uint8_t code) {
+    if (m_finished) return;
+    if (m_completionPending) {  // the reply that brought the completion message
+        m_completionPending = false;
+        BeginConfirm(0);
+        return;
+    }
+    if (m_confirming) {
+        if (m_repliesAllowed > 0 && code == RSP_ACK) {
+            --m_repliesAllowed;  // the answer to the application's finish frame
+            return;
+        }
+        NotConfirmed(kNotConfirmed);
+        return;
+    }
+    const uint8_t sent = m_dlg->m_txFrame[3];
+    switch (m_command.kind) {
+        case CommandKind::Program:
+            // The last verify's ACK has sent the finish frame; its own ACK may still come.
+            if (code == RSP_ACK && sent == CMD_FINISH) BeginConfirm(1);
+            break;
+        case CommandKind::Check:
+            if (code == CMD_CHECK && sent == CMD_CHECK && !m_dlg->m_checkText.empty())
+                BeginConfirm(0);
+            break;
+        case CommandKind::Sweep:
+            // Only the device's answer to the set frame completes it, never another frame
+            // (a log start, a report) that happens to come after it.
+            if (code == RSP_ACK && sent == CMD_SWEEP_SET) BeginConfirm(0);
+            break;
+        default:
+            break;
+    }
+}
+
 void Session::OnMessageBox(const std::string& text, const std::string&, unsigned) {
     const BoxVerdict verdict = ClassifyBox(text, m_expectedCompletion, m_inStartClick);
+    if (verdict.kind == BoxKind::Completion && !m_finished) {
+        // Reported once no further reply has come. The application's message ends its
+        // countdown, after the finish frame's grace began; the others come with a reply.
+        m_heldCompletion = text;
+        if (m_confirmedOnce) {
+            m_reporter.Box(m_port, text, verdict.kind);
+            Finish(ExitCode::Completed, text);
+        } else if (!m_confirming) {
+            m_completionPending = true;
+        }
+        return;
+    }
     m_reporter.Box(m_port, text, verdict.kind);
     // Like tee: a log file that cannot take the lines is reported once, the lines go on to
     // standard output until the run ends, and the exit status then says the file failed.
@@ -226,7 +385,6 @@ void Session::OnMessageBox(const std::string& text, const std::string&, unsigned
         if (m_logFileFailure.empty()) m_logFileFailure = text;
         return;
     }
-    if (verdict.kind == BoxKind::Completion) Finish(ExitCode::Completed, text);
     if (verdict.kind == BoxKind::Failure) Finish(verdict.code, text);
 }
 
@@ -235,7 +393,21 @@ void Session::OnStatusText(const std::string&) {
 }
 
 void Session::OnProgressPos(int) {
-    ++m_framesInMessage;  // the bar is set once after every complete frame
+    // The bar is set once after every complete frame, while its code is still in place.
+    if (m_inRx) {
+        const uint8_t code = m_dlg->m_rxCode;
+        if (code != RSP_LOG_START) {
+            if (++m_repliesInMessage == 1) {
+                // The timeout counts from the last reply; a reply's time runs from the one
+                // before, which sent the frame it answers.
+                const auto now = m_now();
+                m_lastReply = now;
+                m_slowestReply = std::max(m_slowestReply, now - m_lastSendAt);
+                m_lastSendAt = now;
+            }
+            OnReply(code);
+        }
+    }
     ReportProgress();
 }
 
@@ -243,30 +415,24 @@ void Session::OnLogEntry(const std::string& text) {
     m_reporter.DeviceLine(m_port, PrintableLine(text), m_command.kind == CommandKind::Log);
 }
 
+bool Session::SwallowMessage(uint32_t message) {
+    if (message != WM_COMM_RX || !m_settling) return false;
+    // Settling: what arrives is left over from before this run; it is dropped unread and the
+    // quiet time starts again. The reader waits in this notification, so the ring is ours.
+    m_lastRxAt = m_now();
+    m_dlg->m_comm.m_rxHead = m_dlg->m_comm.m_rxTail;
+    return true;
+}
+
 void Session::OnBeforeMessage(uint32_t message) {
-    if (message == WM_COMM_RX) m_framesInMessage = 0;
+    if (message != WM_COMM_RX) return;
+    m_inRx = true;
+    m_repliesInMessage = 0;
 }
 
 void Session::OnAfterMessage(uint32_t message) {
     if (message != WM_COMM_RX) return;
-    m_lastReply = m_now();
-    if (m_finished) return;
-    if (m_command.kind == CommandKind::Check && !m_dlg->m_checkText.empty()) {
-        m_reporter.CheckText(m_port, m_dlg->m_checkText);
-        Finish(ExitCode::Completed, {});
-        return;
-    }
-    if (m_command.kind == CommandKind::Sweep) {
-        const bool setFrameLast = m_dlg->m_txFrame[3] == CMD_SWEEP_SET;
-        // The set frame is answered when a later frame arrives and nothing is being resent.
-        if (m_sweepSetSent && setFrameLast && m_framesInMessage > 0 && m_dlg->m_retryCount == 0) {
-            m_reporter.Sweep(m_port, m_dlg->m_sweepMax, m_dlg->m_sweepMin, m_dlg->m_sweepTime,
-                             m_dlg->m_tm);
-            Finish(ExitCode::Completed, {});
-            return;
-        }
-        m_sweepSetSent = setFrameLast;
-    }
+    m_inRx = false;
 }
 
 void Session::ReportProgress() {

@@ -31,6 +31,15 @@ struct CommandSpec {
     int button = 0;    // sweep: the button of the action
     std::chrono::milliseconds timeout{10000};  // no reply for this long ends the run (0: never)
     std::chrono::milliseconds duration{0};     // log: ends after this long (0: when interrupted)
+    // Before the first frame the line must have been quiet this long; whatever arrives
+    // meanwhile (the late reply of an earlier run) is discarded and the wait starts again, for
+    // at most `settleLimit` in all.
+    std::chrono::milliseconds settle{10};
+    std::chrono::milliseconds settleLimit{1000};
+    // After the reply that completes the run, any further reply makes the outcome "not
+    // confirmed". The run listens this long at least, and three times the slowest reply of
+    // the run when that is longer (never longer than the timeout, or 10 s without one).
+    std::chrono::milliseconds grace{10};
 };
 
 // A port as the command line names it, with the table and backend that reach it.
@@ -54,8 +63,11 @@ class Session : private ConsoleWindowListener {
 
     // Opens the port and starts the command's run, as clicks on the window.
     void Start(const CommandSpec& command);
-    // Ends a run whose time is up: no reply within the timeout, or the log's duration.
+    // Ends a run whose time is up: no reply within the timeout, or the log's duration; starts
+    // the command once the line has settled and confirms a run once its grace has passed.
     void Poll();
+    // How long the loop may wait before Poll has something to do (settle or grace ending).
+    Clock::duration TimeToNextPoll() const;
     // Ctrl+C: the run ends as interrupted.
     void Interrupt();
     bool Finished() const { return m_finished; }
@@ -76,15 +88,23 @@ class Session : private ConsoleWindowListener {
     void OnProgressPos(int pos) override;
     void OnLogEntry(const std::string& text) override;
     void OnPreviewDrawn(const std::string&) override {}
+    bool SwallowMessage(uint32_t message) override;
     void OnBeforeMessage(uint32_t message) override;
     void OnAfterMessage(uint32_t message) override;
 
     void Click(int id, int notification = BN_CLICKED);
     void StartClick(int id);
     bool OpenPort();
+    void BeginCommand();
+    void OnReply(uint8_t code);
+    void BeginConfirm(int repliesAllowed);
+    void Confirmed();
+    void NotConfirmed(const std::string& why);
+    Clock::duration Grace() const;
     void Finish(ExitCode code, const std::string& message, const std::string& detail = {});
     void ReportProgress();
     bool AwaitingReply() const;
+    bool LineGone() const;
 
     EventLoop& m_loop;
     PortEndpoint m_endpoint;
@@ -105,9 +125,25 @@ class Session : private ConsoleWindowListener {
     std::string m_logFileFailure;  // the box that said the log file cannot take lines
     Outcome m_outcome;
     Clock::time_point m_runStart{};
-    Clock::time_point m_lastReply{};  // the last WM_COMM_RX, or the start of the run
-    int m_framesInMessage = 0;        // frames the current WM_COMM_RX completed
-    bool m_sweepSetSent = false;      // a sweep set frame awaits its answer
+    Clock::time_point m_lastReply{};  // the last reply, or the start of the run
+    bool m_nodeSeen = false;          // the port's device node existed at open
+    bool m_inRx = false;              // inside a WM_COMM_RX
+    int m_repliesInMessage = 0;       // replies (frames but the log start) it completed
+
+    // Settling: the line must be quiet before the first frame.
+    bool m_settling = false;
+    Clock::time_point m_settleStart{};
+    Clock::time_point m_lastRxAt{};
+    // The slowest reply of the run, measured from the reply (or click) that sent its frame.
+    Clock::time_point m_lastSendAt{};
+    Clock::duration m_slowestReply{};
+    // Confirming: the run is complete, and no further reply may come.
+    bool m_completionPending = false;  // the completion box came; its reply is being handled
+    bool m_confirming = false;
+    bool m_confirmedOnce = false;      // the grace has passed without a further reply
+    int m_repliesAllowed = 0;          // replies still owed (the ACK to the finish frame)
+    Clock::time_point m_confirmUntil{};
+    std::string m_heldCompletion;      // the completion box, reported once confirmed
 };
 
 }  // namespace orlo::cli

@@ -2,6 +2,7 @@
 // desktop window, on a console window layer, so every text and every byte on the wire is the
 // window's own.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <iostream>
 #include <map>
 #include <string>
@@ -39,7 +40,33 @@ constexpr const char* kPortHelp =
     "The device: a device path (/dev/ttyUSB0, a pseudo-terminal such as /dev/pts/3) or a COM "
     "name from `orlo ports` (COM10). Default: $ORLO_PORT";
 constexpr const char* kTimeoutHelp =
-    "Give up when the device has not answered for SEC seconds (0: wait forever)";
+    "Give up when the device has not answered for SEC seconds: no reply frame came in that "
+    "time (text lines the device prints do not count). 0: wait forever";
+
+// The longest time --timeout and --duration take: beyond it (or not a number at all) the value
+// is a mistake, not a wish to wait for weeks.
+constexpr double kMaxSeconds = 1000000;
+
+// A number of seconds from `least` up to kMaxSeconds; NaN, infinity and overflowing values
+// are refused as usage errors.
+CLI::Validator Seconds(bool zeroAllowed) {
+    return CLI::Validator(
+        [zeroAllowed](std::string& text) -> std::string {
+            double value = 0;
+            std::size_t used = 0;
+            try {
+                value = std::stod(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            const bool ok = used == text.size() && std::isfinite(value) &&
+                            (zeroAllowed ? value >= 0 : value > 0) && value <= kMaxSeconds;
+            if (ok) return {};
+            return "SEC must be a number of seconds from " + std::string(zeroAllowed ? "0" : "above 0") +
+                   " to 1000000, not " + text;
+        },
+        "SEC", "Seconds");
+}
 
 constexpr const char* kFooter =
     "Exit status: 0 completed, 1 device failure (Tx Error, Check Flash Memory, ...), 2 usage\n"
@@ -69,7 +96,7 @@ void AddDeviceOptions(CLI::App* cmd, Device& device) {
         ->envname("ORLO_PORT")
         ->type_name("DEV");
     cmd->add_option("-t,--timeout", device.timeout, kTimeoutHelp)
-        ->check(CLI::NonNegativeNumber)
+        ->check(Seconds(true))
         ->capture_default_str()
         ->type_name("SEC");
 }
@@ -131,7 +158,7 @@ int main(int argc, char** argv) {
         ->envname("ORLO_PORT")
         ->type_name("DEV");
     program->add_option("-t,--timeout", programDevice.timeout, kTimeoutHelp)
-        ->check(CLI::NonNegativeNumber)
+        ->check(Seconds(true))
         ->capture_default_str()
         ->type_name("SEC");
 
@@ -185,7 +212,7 @@ int main(int argc, char** argv) {
                     "(replaced when it exists)")
         ->type_name("FILE");
     log->add_option("-d,--duration", duration, "Stop after SEC seconds (exit status 0)")
-        ->check(CLI::PositiveNumber)
+        ->check(Seconds(false))
         ->type_name("SEC");
 
     // test-tx

@@ -180,6 +180,7 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
     }
     if (number == faults.oversizeFrame) ex.out.push_back(OversizeFrame());
     if (!faults.lineBeforeReply.empty()) ex.out.push_back(TextLine(faults.lineBeforeReply));
+    if (number == faults.duplicateFrame) ex.out.push_back(reply);
     ex.out.push_back(std::move(reply));
     if (number == faults.hangUpAfter) {
         ex.hangUp = true;

@@ -59,6 +59,9 @@ struct Faults {
     // Ahead of the reply to the n-th frame, send one frame that declares 65535 bytes (see
     // Device::OversizeFrame).
     uint32_t oversizeFrame = 0;
+    // Send the reply to the n-th frame twice, back to back (a device that answers one frame
+    // with two ACKs, or a reply that reaches the tool twice).
+    uint32_t duplicateFrame = 0;
     // A text line sent ahead of every reply (CR LF is added when missing); empty: none.
     std::string lineBeforeReply;
 

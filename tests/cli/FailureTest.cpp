@@ -65,6 +65,19 @@ TEST_F(CliTest, AHangUpMidReadKeepsThePartialFile) {
         << r.err;
 }
 
+// The device goes away under `orlo log` (its end of the line closes, the node vanishes): the
+// log ends with exit 4 and says why instead of waiting for ever.
+TEST_F(CliTest, LogEndsWhenTheDeviceGoesAway) {
+    auto& sim = StartDevice({});
+    Child log(BinPath("orlo"), {"log", "--port", sim.SlavePath()});
+    ASSERT_TRUE(log.Started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the port is open
+    sim.Stop();
+    const RunResult r = log.Wait(std::chrono::seconds(10));
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_NE(r.err.find("the device has gone away"), std::string::npos) << r.err;
+}
+
 TEST_F(CliTest, CtrlCClosesThePortAndKeepsThePartialReadBack) {
     devsim::PtyOptions paced;
     paced.baud = 115200;  // a whole voice region takes minutes: the run is surely interrupted
@@ -162,6 +175,12 @@ TEST_F(CliTest, UsageErrorsPrintTheUsageAndExit2) {
         {"check", "--port", "/dev/null", "--timeout", "-1"},
         {"bmp2h", "--bits", "8", "a.bmp"},
         {"log", "--port", "/dev/null", "--duration", "0"},
+        // Times that are not numbers or overflow: never an instant timeout.
+        {"check", "--port", "/dev/null", "--timeout", "1e999"},
+        {"check", "--port", "/dev/null", "--timeout", "nan"},
+        {"check", "--port", "/dev/null", "--timeout", "3s"},
+        {"check", "--port", "/dev/null", "--timeout", "99999999999999999999"},
+        {"log", "--port", "/dev/null", "--duration", "inf"},
     };
     for (const auto& args : wrong) {
         std::string joined;

@@ -32,6 +32,20 @@ class SessionTest : public ::testing::Test {
         session =
             std::make_unique<Session>(loop, std::move(endpoint), reporter, [this] { return now; });
     }
+    void ResetSession() {
+        session.reset();
+        out.str({});
+        err.str({});
+        PortEndpoint endpoint;
+        endpoint.label = endpoint.comName = "COM3";
+        endpoint.table = std::make_unique<orlo::test::FakePortTable>(
+            orlo::test::FakePortTable::WithNames({"COM3"}));
+        auto backend = std::make_unique<orlo::test::FakeSerialBackend>();
+        serial = backend.get();
+        endpoint.backend = std::move(backend);
+        session =
+            std::make_unique<Session>(loop, std::move(endpoint), reporter, [this] { return now; });
+    }
     ~SessionTest() override {
         session.reset();
         std::error_code ec;
@@ -52,25 +66,41 @@ class SessionTest : public ::testing::Test {
     fs::path imagePath;
 };
 
-TEST_F(SessionTest, TimeoutCountsFromTheLastThingTheDeviceSent) {
+// A check whose line has settled: the request is on the wire.
+void SettleAndSend(Session& session, Session::Clock::time_point& now) {
+    now += 10ms;
+    session.Poll();
+}
+
+TEST_F(SessionTest, TheLineSettlesBeforeTheFirstFrameAndTheTimeoutCountsOnlyReplies) {
     CommandSpec check;
     check.kind = CommandKind::Check;
     check.timeout = 10s;
     session->Start(check);
     ASSERT_NE(port(), nullptr);
-    ASSERT_EQ(Writes(), 1u);  // the check request
+    EXPECT_EQ(Writes(), 0u);  // settling
 
-    now += 9900ms;
+    // A check reply left over from an earlier run arrives while the line settles: it is
+    // dropped unread and the quiet time starts again.
+    std::vector<uint8_t> stale = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
+    stale.resize(24, 0xAA);
+    stale.insert(stale.end(), {0x00, 0x00, 0x03});
+    now += 8ms;
+    port()->Inject(stale);
+    ASSERT_TRUE(PumpUntil([&] { return port()->BytesWaiting() == 0; }));
+    loop.RunOnce(200ms);  // the reader's notification of those bytes
+    now += 8ms;
     session->Poll();
-    EXPECT_FALSE(session->Finished());
+    EXPECT_EQ(Writes(), 0u);
+    now += 2ms;
+    session->Poll();
+    ASSERT_EQ(Writes(), 1u);  // the check request, after 10 ms of quiet
+    EXPECT_EQ(session->Dialog().m_checkText, "");
 
-    // A text line is something the device sent: the wait starts again.
+    // A text line is not an answer: the timeout still runs from the request.
+    now += 9900ms;
     port()->Inject({'h', 'i', '\r', '\n'});
     ASSERT_TRUE(PumpUntil([&] { return session->Window().ListItems(IDC_LIST_LOG).size() == 1; }));
-    now += 9900ms;
-    session->Poll();
-    EXPECT_FALSE(session->Finished());
-
     now += 100ms;
     session->Poll();
     ASSERT_TRUE(session->Finished());
@@ -78,6 +108,41 @@ TEST_F(SessionTest, TimeoutCountsFromTheLastThingTheDeviceSent) {
     EXPECT_EQ(err.str(), "orlo: COM3: timeout: the device has not answered for 10 s\n");
     session->Close();
     EXPECT_TRUE(port()->Closed());
+}
+
+// After the reply that completes a run, a further reply within the grace means the run's
+// replies may have been one step off: not confirmed.
+TEST_F(SessionTest, AFurtherReplyWithinTheGraceLeavesTheRunNotConfirmed) {
+    std::vector<uint8_t> check = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
+    for (uint8_t b = 0; b < 16; ++b) check.push_back(b);
+    check.insert(check.end(), {0x00, 0x00, 0x03});
+    for (const bool extra : {false, true}) {
+        SCOPED_TRACE(extra);
+        ResetSession();
+        CommandSpec spec;
+        spec.kind = CommandKind::Check;
+        spec.grace = 10ms;
+        session->Start(spec);
+        SettleAndSend(*session, now);
+        ASSERT_EQ(Writes(), 1u);
+        now += 100ms;  // the device took 100 ms: the grace is three times that
+        port()->Inject(check);
+        ASSERT_TRUE(PumpUntil([&] { return !session->Dialog().m_checkText.empty(); }));
+        now += 290ms;
+        if (extra) {
+            port()->Inject(kAck);
+            ASSERT_TRUE(PumpUntil([&] { return session->Finished(); }));
+        }
+        session->Poll();
+        EXPECT_EQ(session->Finished(), extra);
+        now += 10ms;
+        session->Poll();
+        ASSERT_TRUE(session->Finished());
+        session->Close();
+        EXPECT_EQ(session->Result().code, extra ? ExitCode::DeviceFailure : ExitCode::Completed);
+        EXPECT_EQ(out.str().find("00 01 02") != std::string::npos, !extra);
+        EXPECT_EQ(err.str().find("not confirmed") != std::string::npos, extra);
+    }
 }
 
 TEST_F(SessionTest, TheApplicationCountdownIsNotATimeout) {
@@ -92,6 +157,7 @@ TEST_F(SessionTest, TheApplicationCountdownIsNotATimeout) {
     program.path = imagePath.string();
     program.timeout = 10s;
     session->Start(program);
+    SettleAndSend(*session, now);
     ASSERT_EQ(Writes(), 1u);  // the start frame
 
     // Start, one write block, one verify block: each answered, then the finish frame.
@@ -101,8 +167,14 @@ TEST_F(SessionTest, TheApplicationCountdownIsNotATimeout) {
     }
     EXPECT_EQ(port()->Writes().back(),
               (std::vector<uint8_t>{0x04, 0x00, 0x07, 0x13, 0xC2, 0x69, 0x03}));
-    EXPECT_TRUE(port()->Closed());
     EXPECT_EQ(session->Dialog().m_countdown, 1u);
+    // The port stays open for the grace; the finish frame's own ACK is allowed.
+    EXPECT_FALSE(port()->Closed());
+    port()->Inject(kAck);
+    ASSERT_TRUE(PumpUntil([&] { return session->Dialog().m_status == "Ready"; }));
+    now += 10ms;
+    session->Poll();
+    EXPECT_TRUE(port()->Closed());
 
     // The port is closed by design while the device finishes: no answer is owed.
     now += 60s;

@@ -255,5 +255,53 @@ TEST_F(ProtocolFaults, AnOversizeFrameFollowedByALineIsSurvived) {
     ExpectImageInFlash(*device);
 }
 
+// --- outcomes the device did not confirm in this run -----------------------------------------
+
+// No reply left over from an earlier run, no extra reply and no frame that is not the answer
+// may complete a run, and a device that only talks (text lines, log starts) cannot keep a run
+// alive past its timeout.
+TEST_F(ProtocolFaults, NoRunCompletesOnRepliesTheDeviceDidNotGiveToIt) {
+    const fs::path user = dir / "user.dat";
+    WriteFile(user, Pattern(kBlock, 5));
+    const std::vector<std::string> programUser = {"program", "user", user.string()};
+    struct Case {
+        const char* name;
+        std::vector<std::string> device;
+        std::vector<std::string> earlierRun;  // run first, cut off by its short timeout
+        std::vector<std::string> run;
+        int exitCode;
+        std::string sentence;
+    };
+    const std::string notConfirmed = "not confirmed: the device sent a further reply";
+    const std::vector<Case> cases = {
+        {"one extra ACK to the start frame", {"--duplicate-reply", "1"}, {}, programUser,
+         kExitDeviceFailure, notConfirmed},
+        {"the late ACK of a run that timed out",
+         {"--reply-delay", "700", "--nak-frame", "4", "--nak-count", "1000"}, programUser,
+         programUser, kExitDeviceFailure, notConfirmed},
+        {"a log start after the sweep set frame",
+         {"--silent-frame", "2", "--log-start", "--every", "1"}, {}, {"sweep", "max+100"},
+         kExitTimeout, "timeout: the device has not answered for 2 s"},
+        {"a device that prints a line a second and never answers",
+         {"--silent-frame", "1", "--print-line", "still here", "--every", "1"}, {}, programUser,
+         kExitTimeout, "timeout: the device has not answered for 2 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto device = Device(c.device);
+        if (!c.earlierRun.empty()) {
+            std::vector<std::string> args = c.earlierRun;
+            args.insert(args.end(), {"--port", device->Port(), "--timeout", "0.4"});
+            EXPECT_EQ(Orlo(args).exitCode, kExitTimeout);
+        }
+        std::vector<std::string> args = c.run;
+        args.insert(args.end(), {"--port", device->Port(), "--timeout", "2"});
+        const RunResult r = Orlo(args, std::chrono::seconds(15));
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.sentence), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("completed"), std::string::npos) << r.out;
+    }
+}
+
 }  // namespace
 }  // namespace orlo::faults

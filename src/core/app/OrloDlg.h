@@ -32,6 +32,10 @@ struct OrloEnvironment {
     ISerialBackend* serial = nullptr;
     IPortTable* ports = nullptr;
     std::function<std::time_t()> now;  // wall clock for log stamps; std::time when empty
+    // The application run leaves the port open after its finish frame instead of closing it,
+    // so that a front-end can still listen for a reply that should not come (the command line
+    // closes it itself once it has). The window closes it at once.
+    bool keepPortAfterFinish = false;
 };
 
 // A queued input message as PreTranslateMessage sees it.
@@ -178,6 +182,9 @@ public:
     // file never receives log lines, and a reply nobody asked for is ignored.
     std::string m_readBackPath;
     bool m_readBackActive = false;
+    // Response code of the frame last handed to a consumer; it stays when the consumer's next
+    // frame clears the receive accumulator (front-ends tell replies from log starts by it).
+    uint8_t m_rxCode = 0;
 
 private:
     std::time_t Now() const;

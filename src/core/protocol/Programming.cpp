@@ -113,7 +113,7 @@ void COrloDlg::OnAck() {
             m_wnd->SetTimer(COUNTDOWN_TIMER_ID, COUNTDOWN_TIMER_PERIOD_MS);
             // The port's close hands every queued byte to the device before it discards
             // anything, so the finish frame goes out whole.
-            OnClosePort();
+            if (!m_env.keepPortAfterFinish) OnClosePort();
         } else {
             m_progress = 100;
             m_status = "Ready ";

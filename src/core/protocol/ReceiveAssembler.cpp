@@ -97,6 +97,7 @@ void HandleUnit(COrloDlg& dlg) {
     }
     if (dlg.m_rxFrame[0] == FRAME_START &&
         dlg.m_rxFrame[static_cast<std::size_t>(length - 1)] == FRAME_END) {
+        dlg.m_rxCode = dlg.m_rxFrame[3];
         DispatchFrame(dlg, static_cast<uint32_t>(length));
         dlg.m_progressBar.SetPos(dlg.m_progress);
     }

@@ -49,6 +49,9 @@ class CComm {
     // "COM%d" for 0..4, "\\.\COM%d" from 5 on.
     static std::string BuildPortName(uint8_t port);
 
+    // The open port's line has been lost (hang-up, device error); UI thread.
+    bool LineLost() const { return m_hComm && m_hComm->LineLost(); }
+
     void SetBackend(ISerialBackend* backend) { m_backend = backend; }
     const SerialOpenResult& LastOpenResult() const { return m_lastOpen; }
 

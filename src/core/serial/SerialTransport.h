@@ -66,6 +66,9 @@ public:
     virtual void DropDtr() = 0;
     // Discards whatever both directions still hold.
     virtual void Purge() = 0;
+    // True once the line has been lost for good: hung up, or the device reports an error with
+    // nothing to read (a pulled adapter). False when the system cannot tell.
+    virtual bool LineLost() const { return false; }
     virtual void Close() = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -128,6 +129,7 @@ class PosixSerialTransport final : public ISerialTransport {
                 data = true;
             else
                 rest = true;  // hang-up or error with nothing to read (device gone, peer closed)
+            if (rest) m_lineLost = true;
         }
         if (rest) {
             // Polling again at once would spin the CPU for as long as the device stays away;
@@ -144,6 +146,8 @@ class PosixSerialTransport final : public ISerialTransport {
         }
         return data;
     }
+
+    bool LineLost() const override { return m_lineLost.load(); }
 
     int BytesWaiting() override {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -312,6 +316,7 @@ class PosixSerialTransport final : public ISerialTransport {
     int m_readerWakeFd = -1;
     bool m_closed = false;
     int m_pollers = 0;  // reader threads inside WaitForData's poll()
+    std::atomic<bool> m_lineLost{false};  // set by the reader, read by the UI thread
     std::deque<uint8_t> m_txQueue;
     uint64_t m_purgeGeneration = 0;
     std::thread m_writer;
