@@ -6,6 +6,12 @@
 #include <fstream>
 #include <random>
 
+#if defined(__unix__)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "images/FlashRegion.h"
 #include "support/DialogFixture.h"
 #include "support/TestSystem.h"
@@ -177,6 +183,8 @@ TEST(ImageLoadingTest, OneByteImageIsPaddedWithFf) {
     f.dlg().OnProgramMap();
     EXPECT_EQ(f.dlg().m_imageSize, 1u);
     EXPECT_EQ(f.dlg().m_image.GetAt(0), 0x5A);
+    // Only the image's page of the 8 MiB buffer has been paid for.
+    EXPECT_EQ(f.dlg().m_image.TouchedBytes(), CByteArray::kPageSize);
     EXPECT_EQ(FfFrom(f.dlg(), 1), f.dlg().m_image.GetSize() - 1);
 }
 
@@ -200,6 +208,31 @@ TEST(ImageLoadingTest, RefusedFileAfterAGoodLoadKeepsTheRunsCountersAndFrame) {
     EXPECT_EQ(f.dlg().m_txFrame, frame);
     EXPECT_TRUE(f.TakeWrites().empty());
 }
+
+#if defined(__unix__)
+TEST(ImageLoadingTest, AProcessOutOfDescriptorsIsToldSoNotThatTheImageIsBad) {
+    TempDir dir;
+    const std::string path = dir.Write("one.map", {0x5A});
+    DialogFixture f;
+    f.OpenFakePort();
+    f.TakeWrites();
+    // The lowest free descriptor number as the limit: no file can be opened.
+    const int lowest = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    f.wnd().QueueFileDialog(path);
+    f.dlg().OnProgramMap();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(f.wnd().BoxTexts(),
+              (std::vector<std::string>{"Can not open " + path + ": Too many open files"}));
+    EXPECT_TRUE(f.TakeWrites().empty());
+}
+#endif
 
 TEST(ImageLoadingTest, CancelledDialogChangesNothing) {
     DialogFixture f;

@@ -2,6 +2,7 @@
 // the 8 MiB buffer behind a fill of 0xFF, prime the block counters and send the region's start
 // frame. The device's reply to the start frame drives everything after that.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -71,9 +72,15 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
         AfxMessageBox("Can not read " + path);
         return;
     }
+    errno = 0;
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        AfxMessageBox("Can not open " + path);
+        // The file is fine when the process has run out of descriptors: say so, or the
+        // user looks for a fault in the image.
+        const int err = errno;
+        const bool noDescriptor = err == EMFILE || err == ENFILE;
+        AfxMessageBox("Can not open " + path +
+                      (noDescriptor ? ": " + std::generic_category().message(err) : ""));
         return;
     }
     const std::uintmax_t length = std::filesystem::file_size(PathOf(path), ec);
