@@ -1,11 +1,12 @@
 // Interrupts on POSIX systems, without a signal handler: SIGINT, SIGTERM and SIGHUP are blocked
-// in every thread and taken by a thread of the watcher with sigtimedwait.
+// in every thread and taken by a thread of the watcher with sigwait. The watcher sleeps until a
+// signal comes; to end it, the destructor sends its thread one of the watched signals itself
+// (pthread_kill), so leaving never waits for a time slice.
 #include <pthread.h>
 #include <signal.h>
 
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <thread>
 
 #include "Interrupt.h"
@@ -14,7 +15,7 @@ namespace orlo::cli {
 
 namespace {
 
-constexpr long kWatchSliceNs = 100L * 1000 * 1000;  // how often the watcher looks at `stop`
+constexpr int kWakeSignal = SIGHUP;  // one of the watched signals, sent to end the watcher
 
 }  // namespace
 
@@ -34,11 +35,12 @@ InterruptWatcher::InterruptWatcher(std::function<void()> wake)
     sigaddset(&s.signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &s.signals, &s.previous);
     s.thread = std::thread([this] {
-        const timespec slice{0, kWatchSliceNs};
-        while (!m_system->stop.load()) {
-            siginfo_t info;
-            if (sigtimedwait(&m_system->signals, &info, &slice) < 0)
-                continue;  // EAGAIN (nothing yet) or EINTR
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&m_system->signals, &signal) != 0) continue;
+            // The destructor's own wake-up, or a signal that came while leaving: not an
+            // interrupt of the run.
+            if (m_system->stop.load()) return;
             OnInterrupt();
         }
     });
@@ -46,7 +48,12 @@ InterruptWatcher::InterruptWatcher(std::function<void()> wake)
 
 InterruptWatcher::~InterruptWatcher() {
     m_system->stop = true;
-    if (m_system->thread.joinable()) m_system->thread.join();
+    if (m_system->thread.joinable()) {
+        // Pending on the watcher's thread alone (blocked there), so sigwait takes it even when
+        // the thread has not reached its wait yet.
+        pthread_kill(m_system->thread.native_handle(), kWakeSignal);
+        m_system->thread.join();
+    }
     pthread_sigmask(SIG_SETMASK, &m_system->previous, nullptr);
 }
 
