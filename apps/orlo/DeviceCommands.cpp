@@ -112,7 +112,8 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
     std::vector<Session*> sessions;
     for (const Entry& e : entries)
         if (e.session) sessions.push_back(e.session.get());
-    GangRunner runner(loop, [&interrupts] { return interrupts.Interrupted(); });
+    GangRunner runner(
+        loop, [&interrupts] { return interrupts.Interrupted(); }, [&reporter] { reporter.Refresh(); });
     runner.Run(sessions, command);
 
     std::vector<Outcome> outcomes;

@@ -10,8 +10,9 @@ constexpr auto kLoopSlice = std::chrono::milliseconds(50);  // longest wait betw
 
 }  // namespace
 
-GangRunner::GangRunner(EventLoop& loop, std::function<bool()> interrupted)
-    : m_loop(loop), m_interrupted(std::move(interrupted)) {}
+GangRunner::GangRunner(EventLoop& loop, std::function<bool()> interrupted,
+                       std::function<void()> afterTurn)
+    : m_loop(loop), m_interrupted(std::move(interrupted)), m_afterTurn(std::move(afterTurn)) {}
 
 ExitCode GangRunner::Run(const std::vector<Session*>& sessions, const CommandSpec& command) {
     for (Session* s : sessions) {
@@ -30,6 +31,7 @@ ExitCode GangRunner::Run(const std::vector<Session*>& sessions, const CommandSpe
             if (s->Finished()) s->Close();
             if (!s->Closed()) open = true;
         }
+        if (m_afterTurn) m_afterTurn();
         if (!open) break;
         // A settle or a grace that ends sooner than the slice is polled when it ends.
         Session::Clock::duration wait = kLoopSlice;

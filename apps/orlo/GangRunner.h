@@ -14,8 +14,9 @@ namespace orlo::cli {
 
 class GangRunner {
   public:
-    // `interrupted` is asked after every turn of the loop.
-    GangRunner(EventLoop& loop, std::function<bool()> interrupted);
+    // `interrupted` is asked, and `afterTurn` (when given) called, after every turn of the loop.
+    GangRunner(EventLoop& loop, std::function<bool()> interrupted,
+               std::function<void()> afterTurn = {});
 
     // Starts every session, then runs the loop until all have closed. Returns the exit code:
     // 130 when interrupted, otherwise that of the first session (in the order given) that
@@ -27,6 +28,7 @@ class GangRunner {
   private:
     EventLoop& m_loop;
     std::function<bool()> m_interrupted;
+    std::function<void()> m_afterTurn;
 };
 
 }  // namespace orlo::cli

@@ -69,28 +69,77 @@ void Reporter::ClearLive() {
     else
         m_out << "\r\x1b[K";
     m_drawn = 0;
+    m_screen.clear();
     m_out.flush();
 }
 
-void Reporter::DrawLive() {
+void Reporter::DrawLive(bool force) {
     if (!m_options.tty || m_options.quiet || m_options.json || m_finished) return;
-    const std::size_t width = m_options.width > 1 ? m_options.width - 1 : 0;
+    const auto now = m_now();
+    if (!force && m_live && now - m_lastDraw < kRedrawPeriod) {
+        m_pending = true;
+        return;
+    }
     if (!Gang()) {
         const std::string& line = m_ports.empty() ? std::string() : m_ports[0].line;
         if (line.empty()) return;
         m_out << "\r\x1b[K" << line;
         m_drawn = 1;
     } else {
-        ClearLive();
-        for (const PortLine& p : m_ports) {
-            std::string line = p.line.empty() ? p.label + "  opening" : p.line;
-            if (width > 0 && line.size() > width) line.resize(width);
-            m_out << "\x1b[2K" << line << "\n";
-        }
-        m_drawn = m_ports.size();
+        RewriteLiveLines();
     }
+    m_live = true;
+    m_pending = false;
     m_out.flush();
-    m_lastDraw = m_now();
+    m_lastDraw = now;
+}
+
+// Several ports: the first time (or after a message cleared them) every line is written;
+// after that only the lines whose text changed, each from its first changed character. The
+// cursor rests at the start of the line below the last live line between redraws.
+void Reporter::RewriteLiveLines() {
+    const std::size_t width = m_options.width > 1 ? m_options.width - 1 : 0;
+    const std::size_t n = m_ports.size();
+    std::vector<std::string> lines(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const PortLine& p = m_ports[i];
+        lines[i] = p.line.empty() ? p.label + "  opening" : p.line;
+        if (width > 0 && lines[i].size() > width) lines[i].resize(width);
+    }
+    if (m_drawn != n) {
+        ClearLive();
+        std::string text;
+        for (const std::string& line : lines) text += "\x1b[2K" + line + "\n";
+        m_out << text;
+        m_drawn = n;
+        m_screen = std::move(lines);
+        return;
+    }
+    std::string text;
+    std::size_t row = n;  // the cursor's line, counted from the first live line
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string& line = lines[i];
+        const std::string& shown = m_screen[i];
+        if (line == shown) continue;
+        // Keep what is unchanged at the start; columns are counted in bytes, so only as far
+        // as the text is plain ASCII.
+        std::size_t same = 0;
+        while (same < line.size() && same < shown.size() && line[same] == shown[same] &&
+               static_cast<unsigned char>(line[same]) < 0x80)
+            ++same;
+        text += row > i ? "\x1b[" + std::to_string(row - i) + "A" : "";
+        text += row < i ? "\x1b[" + std::to_string(i - row) + "B" : "";
+        text += "\x1b[" + std::to_string(same + 1) + "G";
+        text += line.substr(same) + "\x1b[K\r";
+        row = i;
+        m_screen[i] = line;
+    }
+    if (row < n) text += "\x1b[" + std::to_string(n - row) + "B";
+    m_out << text;
+}
+
+void Reporter::Refresh() {
+    if (m_pending) DrawLive();
 }
 
 void Reporter::PrintLine(std::ostream& stream, const std::string& text) {
@@ -103,10 +152,13 @@ void Reporter::PrintLine(std::ostream& stream, const std::string& text) {
             m_out << "\n";
             m_out.flush();
             m_drawn = 0;
+            m_pending = false;
         }
     }
     stream << text << "\n";
     stream.flush();
+    // The lines come back at the next redraw: messages that follow one another in the same
+    // period cost one clear and one redraw between them.
     if (live && Gang()) DrawLive();
 }
 
@@ -176,7 +228,8 @@ void Reporter::Progress(int port, const ProgressSnapshot& s) {
     p.lastKey = key;
     p.lastPercent = s.hasData ? s.percent : -1;
     p.line = FormatProgressLine(s, true, width);
-    if (changed || m_now() - m_lastDraw >= kRedrawPeriod) DrawLive();
+    // One port: a new phase shows at once. Several: every change waits for the period.
+    DrawLive(changed && !Gang());
 }
 
 void Reporter::Error(int port, const std::string& sentence) {
@@ -289,7 +342,7 @@ void Reporter::Result(int port, const Outcome& o) {
         std::string text = o.message.empty() ? o.detail : o.message;
         m_ports[static_cast<std::size_t>(port)].line =
             label + "  " + std::string(ExitName(o.code)) + (text.empty() ? "" : "  " + text);
-        if (m_drawn > 0) DrawLive();
+        if (m_live) DrawLive();
     }
     if (o.file.empty()) return;
     if (o.partial) {
@@ -301,6 +354,7 @@ void Reporter::Result(int port, const Outcome& o) {
 }
 
 void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
+    if (m_live && (m_pending || (Gang() && m_drawn == 0))) DrawLive(true);  // the last state
     if (m_drawn > 0) {
         // Leave the live lines standing with their last state.
         if (!Gang()) m_out << "\n";

@@ -1,6 +1,9 @@
 // Everything the command line prints, in one place, in one of three forms:
 //  - human, on a terminal: one updating progress line per port (carriage return for one port,
-//    cursor-up for several), messages printed above it;
+//    cursor-up for several), messages printed above it. With several ports only the lines
+//    that changed are rewritten, and at most once per redraw period: the bytes a state change
+//    costs follow what changed, not the number of ports, so a slow terminal does not hold the
+//    run up;
 //  - human, not a terminal: plain lines (progress at each 10 % step), no control characters;
 //  - --json: one JSON object a line on standard output (events, progress, results).
 // --quiet keeps errors, warnings and the data a command was asked for, and nothing else.
@@ -52,6 +55,9 @@ class Reporter {
     void PortEntry(const PortInfo& info);
     void Header(const std::string& path);
     void Result(int port, const Outcome& outcome);
+    // Draws live lines whose redraw the period held back, once the period allows. Called
+    // after every turn of the event loop.
+    void Refresh();
     // The end of the run: the live lines stay as they are, the results table of several
     // ports follows, and --json gets its last object.
     void Finish(const std::vector<Outcome>& outcomes, int exitCode);
@@ -68,7 +74,9 @@ class Reporter {
     std::string Prefix(int port) const;
     void PrintLine(std::ostream& stream, const std::string& text);
     void ClearLive();
-    void DrawLive();
+    // `force`: draw now, whatever the period says (the end of the run).
+    void DrawLive(bool force = false);
+    void RewriteLiveLines();
 
     std::ostream& m_out;
     std::ostream& m_err;
@@ -76,6 +84,9 @@ class Reporter {
     std::function<Clock::time_point()> m_now;
     std::vector<PortLine> m_ports;
     std::size_t m_drawn = 0;  // live lines on the screen
+    std::vector<std::string> m_screen;  // what each of them shows (several ports)
+    bool m_live = false;                // the live lines have been started
+    bool m_pending = false;             // a change waits for the redraw period
     Clock::time_point m_lastDraw{};
     bool m_finished = false;
 };

@@ -113,20 +113,39 @@ TEST(ReporterTest, TerminalOutputUpdatesOneLinePerPort) {
         EXPECT_NE(out.str().find("\r\x1b[KCOM3  voice  Programming 12 %"), std::string::npos);
     }
     {
+        // Several ports: only changed lines are rewritten, at most once per redraw period.
         std::ostringstream out, err;
         Reporter r(out, err, tty, [&] { return now; });
         const int a = r.AddPort("COM3");
         const int b = r.AddPort("COM4");
+        auto onB = [](ProgressSnapshot s) {
+            s.label = "COM4";
+            return s;
+        };
         r.Progress(a, Snapshot("Programming", 10));
-        r.Progress(b, Snapshot("Verifying", 20));
+        EXPECT_TRUE(out.str().ends_with("\x1b[2KCOM4  opening\n")) << out.str();
+        const std::size_t drawn = out.str().size();
+        r.Progress(b, onB(Snapshot("Verifying", 20)));
+        r.Refresh();
+        EXPECT_EQ(out.str().size(), drawn);  // held back until the period has passed
+        now += std::chrono::milliseconds(150);
+        r.Progress(a, Snapshot("Programming", 11));
+        r.Refresh();
+        const std::string update = out.str().substr(drawn);
+        // Up two lines to "1 %" of COM3's line, then down to COM4's, then below the block.
+        EXPECT_EQ(update.find("\x1b[2A\x1b[27G1 %  ["), 0u) << update;
+        EXPECT_NE(update.find("\x1b[K\r\x1b[1B\x1b[7Gvoice  Verifying 20 %"), std::string::npos);
+        EXPECT_EQ(update.substr(update.size() - 8), "\x1b[K\r\x1b[1B");
+        EXPECT_EQ(update.find("COM"), std::string::npos);
+
+        // A message clears the lines and goes above them; they come back a period later.
         r.Box(b, "Programming completed of Voice data", BoxKind::Completion);
-        const std::string text = out.str();
-        // Each redraw goes back up over both lines; the message goes above them.
-        EXPECT_NE(text.find("\x1b[2A\r\x1b[J"), std::string::npos);
-        EXPECT_NE(text.find("\x1b[J"
-                            "COM4: Programming completed of Voice data\n\x1b[2KCOM3"),
-                  std::string::npos)
-            << text;
+        EXPECT_EQ(out.str().substr(drawn + update.size()),
+                  "\x1b[2A\r\x1b[JCOM4: Programming completed of Voice data\n");
+        now += std::chrono::milliseconds(150);
+        r.Refresh();
+        EXPECT_NE(out.str().find("Voice data\n\x1b[2KCOM3  voice  Programming 11 %"),
+                  std::string::npos);
     }
 }
 
