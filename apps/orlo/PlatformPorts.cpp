@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+#include <vector>
 
 #include "SystemPorts.h"
 
@@ -26,6 +28,29 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+// The port table as read once for this port: the session's port list and its open ask again,
+// and a gang must not read the system's table three times for every port. A name the reading
+// does not know is still asked of the system.
+class SnapshotPortTable : public IPortTable {
+  public:
+    SnapshotPortTable(std::unique_ptr<IPortTable> system, bool open, std::vector<PortInfo> ports)
+        : m_system(std::move(system)), m_open(open), m_ports(std::move(ports)) {}
+    bool Open() override { return m_open; }
+    std::vector<PortInfo> Enumerate() override { return m_ports; }
+    std::string Resolve(const std::string& comName) override {
+        std::string name = comName;
+        if (name.starts_with("\\\\.\\")) name = name.substr(4);
+        for (const PortInfo& port : m_ports)
+            if (port.comName == name) return port.devicePath;
+        return m_system->Resolve(comName);
+    }
+
+  private:
+    std::unique_ptr<IPortTable> m_system;
+    bool m_open;
+    std::vector<PortInfo> m_ports;
+};
+
 }  // namespace
 
 std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointError* error) {
@@ -33,6 +58,8 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointErr
     endpoint.label = portArg;
     // The table lists the port the user named where the system itself does not.
     std::unique_ptr<IPortTable> table = MakeSystemPortTable(portArg);
+    const bool open = table->Open();
+    std::vector<PortInfo> ports = open ? table->Enumerate() : std::vector<PortInfo>{};
 
     if (IsComName(portArg)) {
         std::string name = "COM" + portArg.substr(3);
@@ -42,7 +69,13 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointErr
                       name + " cannot be chosen: the port list shows COM1 to COM99 only"};
             return std::nullopt;
         }
-        const std::string path = table->Open() ? table->Resolve(name) : std::string();
+        std::string path;
+        for (const PortInfo& port : ports) {
+            if (port.comName == name) {
+                path = port.devicePath;
+                break;
+            }
+        }
         if (path.empty()) {
             *error = {ExitCode::PortFailure,
                       name + " is not a serial port of this system (orlo ports lists them)"};
@@ -51,13 +84,11 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointErr
         endpoint.comName = name;
         endpoint.path = path;
     } else {
-        if (table->Open()) {
-            for (const PortInfo& port : table->Enumerate()) {
-                if (SameFile(port.devicePath, portArg)) {
-                    endpoint.comName = port.comName;
-                    endpoint.path = port.devicePath;
-                    break;
-                }
+        for (const PortInfo& port : ports) {
+            if (SameFile(port.devicePath, portArg)) {
+                endpoint.comName = port.comName;
+                endpoint.path = port.devicePath;
+                break;
             }
         }
         if (endpoint.comName.empty()) {
@@ -71,8 +102,8 @@ std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointErr
             return std::nullopt;
         }
     }
-    endpoint.backend = MakeSerialBackend(*table);
-    endpoint.table = std::move(table);
+    endpoint.table = std::make_unique<SnapshotPortTable>(std::move(table), open, std::move(ports));
+    endpoint.backend = MakeSerialBackend(*endpoint.table);
     return endpoint;
 }
 

@@ -68,7 +68,8 @@ void DrainEventFd(int fd) {
 // queue Write fills.
 class PosixSerialTransport final : public ISerialTransport {
   public:
-    PosixSerialTransport(int fd, int writerWakeFd) : m_fd(fd), m_writerWakeFd(writerWakeFd) {}
+    PosixSerialTransport(int fd, int writerWakeFd, int readerWakeFd)
+        : m_fd(fd), m_writerWakeFd(writerWakeFd), m_readerWakeFd(readerWakeFd) {}
     ~PosixSerialTransport() override {
         Close();
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -313,7 +314,7 @@ class PosixSerialTransport final : public ISerialTransport {
     std::condition_variable m_cv;  // writer: work or close; flushers: the queue emptied
     int m_fd;
     int m_writerWakeFd;
-    int m_readerWakeFd = -1;
+    int m_readerWakeFd;
     bool m_closed = false;
     int m_pollers = 0;  // reader threads inside WaitForData's poll()
     std::atomic<bool> m_lineLost{false};  // set by the reader, read by the UI thread
@@ -432,13 +433,17 @@ std::shared_ptr<ISerialTransport> PosixSerialBackend::Open(const std::string& po
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno, "locked");
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno, "opened");
 
+    // Both wake-up descriptors are made here, so that a process out of descriptors hears it
+    // from the open, for this port, rather than from a reader that cannot start.
     const int writerWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (writerWake < 0) {
+    const int readerWake = writerWake < 0 ? -1 : ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (readerWake < 0) {
         const int err = errno;
+        if (writerWake >= 0) ::close(writerWake);
         ::ioctl(fd, TIOCNXCL);
         return fail(err, "set up");
     }
-    auto transport = std::make_shared<PosixSerialTransport>(fd, writerWake);
+    auto transport = std::make_shared<PosixSerialTransport>(fd, writerWake, readerWake);
     if (!transport->StartWriter()) {
         out = SerialErrorFromErrno(ENOMEM, device, "set up");
         return nullptr;
