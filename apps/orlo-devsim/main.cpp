@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     app.add_option("--sweep-min", dev.sweep.min, "Sweep minimum reported before any sweep set")
         ->capture_default_str()
         ->type_name("N");
+    app.add_flag("--no-reply-crc", dev.replyCrcUnfilled,
+                 "Leave the CRC of every reply 00 00 (a device that does not fill it)");
+    app.add_flag("--no-reply-address", dev.replyAddressUnfilled,
+                 "Leave the address that read-data and check-data replies echo 00 00 00 00");
     app.add_flag("--strict-regions", dev.strictRegions,
                  "Also NAK a write, verify or read whose block lies outside the region of its "
                  "command family");

@@ -20,7 +20,7 @@ constexpr BoxVerdict kDevice{BoxKind::Failure, ExitCode::DeviceFailure};
 constexpr BoxVerdict kFile{BoxKind::Failure, ExitCode::FileProblem};
 constexpr BoxVerdict kWarning{BoxKind::Warning, ExitCode::Completed};
 
-const std::array<Known, 17> kKnown = {{
+const std::array<Known, 18> kKnown = {{
     {"Can not use COM port!", kPort, false},
     {"The port is not ready. Try again!", kPort, false},
     {"Tx Error", kDevice, false},
@@ -38,6 +38,7 @@ const std::array<Known, 17> kKnown = {{
     {kBmpTooBigPrefix, kFile, true},
     {kHeaderWriteFailed, kFile, false},
     {kBmpCannotOpen, kFile, false},
+    {"The device leaves the ", kWarning, true},
 }};
 
 }  // namespace

@@ -378,6 +378,15 @@ void Session::OnMessageBox(const std::string& text, const std::string&, unsigned
         return;
     }
     m_reporter.Box(m_port, text, verdict.kind);
+    if (text == "Tx Error" && m_dlg->m_replyDamaged && !m_finished) {
+        // The device answered, but its reply stayed damaged: not a refusal of the frames.
+        const std::string detail =
+            "the device's reply stayed damaged: its CRC or address did not match five times in "
+            "a row";
+        m_reporter.Error(m_port, detail);
+        Finish(ExitCode::DeviceFailure, text, detail);
+        return;
+    }
     // Like tee: a log file that cannot take the lines is reported once, the lines go on to
     // standard output until the run ends, and the exit status then says the file failed.
     if (m_command.kind == CommandKind::Log && !m_inStartClick && verdict.kind == BoxKind::Failure &&

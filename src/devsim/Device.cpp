@@ -171,6 +171,13 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
         ++m_stats.naks;
     else if (reply.size() == static_cast<std::size_t>(FRAME_MIN_LEN) && reply[3] == RSP_ACK)
         ++m_stats.acks;
+    if (m_options.replyAddressUnfilled && reply.size() > static_cast<std::size_t>(FRAME_MIN_LEN) &&
+        (reply[3] == CMD_CHECK || (reply[3] & 0x0F) == CMD_READ))
+        std::fill(reply.begin() + 4, reply.begin() + 8, uint8_t{0});
+    if (m_options.replyCrcUnfilled) {
+        reply[reply.size() - 3] = 0;
+        reply[reply.size() - 2] = 0;
+    }
     if (number == faults.corruptFrame && faults.corruptOffset < reply.size())
         reply[faults.corruptOffset] ^= 0xFF;
 

@@ -86,6 +86,10 @@ struct DeviceOptions {
     // Sent once, ahead of the reply to the first frame received: the log-start frame (when
     // `greetingLogStart`), then each text line in order.
     bool greetingLogStart = false;
+    // A device that leaves fields of its replies zero: the CRC of every reply, and the address
+    // that read-data and check-data replies echo at [4..7].
+    bool replyCrcUnfilled = false;
+    bool replyAddressUnfilled = false;
     std::vector<std::string> greetingLines;
     Faults faults;
 };

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Session.h"
+#include "protocol/Crc16.h"
 #include "support/FakeSerial.h"
 
 namespace orlo::cli {
@@ -116,6 +117,7 @@ TEST_F(SessionTest, AFurtherReplyWithinTheGraceLeavesTheRunNotConfirmed) {
     std::vector<uint8_t> check = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
     for (uint8_t b = 0; b < 16; ++b) check.push_back(b);
     check.insert(check.end(), {0x00, 0x00, 0x03});
+    SealFrame(check.data(), check.size());
     for (const bool extra : {false, true}) {
         SCOPED_TRACE(extra);
         ResetSession();
@@ -215,6 +217,27 @@ TEST_F(SessionTest, AFailedOpenShowsTheWindowsMessageAndTheReason) {
     EXPECT_EQ(session->Result().code, ExitCode::PortFailure);
     EXPECT_EQ(session->Result().message, "Can not use COM port!");
     EXPECT_EQ(err.str(), "Can not use COM port!\norlo: COM3: COM3 does not exist.\n");
+}
+
+// A reply that stays damaged ends with the window's "Tx Error" and a sentence that says the
+// device answered but its reply stayed damaged.
+TEST_F(SessionTest, AReplyThatStaysDamagedIsSaidToBeDamaged) {
+    CommandSpec check;
+    check.kind = CommandKind::Check;
+    session->Start(check);
+    SettleAndSend(*session, now);
+    for (uint8_t attempt = 0; attempt < 5; ++attempt) {
+        std::vector<uint8_t> reply = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
+        reply.resize(24, attempt);  // different data each time, and a CRC that never fits
+        reply.insert(reply.end(), {0x12, 0x34, 0x03});
+        port()->Inject(reply);
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == attempt + 2u || session->Finished(); }));
+    }
+    ASSERT_TRUE(session->Finished());
+    EXPECT_EQ(session->Result().code, ExitCode::DeviceFailure);
+    EXPECT_EQ(session->Result().message, "Tx Error");
+    EXPECT_NE(err.str().find("the device's reply stayed damaged"), std::string::npos) << err.str();
+    EXPECT_EQ(session->Dialog().m_checkText, "");
 }
 
 }  // namespace

@@ -303,5 +303,47 @@ TEST_F(ProtocolFaults, NoRunCompletesOnRepliesTheDeviceDidNotGiveToIt) {
     }
 }
 
+// Reply integrity: a damaged reply is asked for again (never written back to the device, into
+// a file or onto the screen), and a device that leaves the CRC and the address of its replies
+// unfilled is served all the same, with one note.
+TEST_F(ProtocolFaults, DamagedRepliesAreAskedAgainAndUnfilledFieldsAreAccepted) {
+    std::string checkText;
+    for (uint32_t i = 0; i < 16; ++i) {
+        static const char* hex = "0123456789abcdef";
+        const uint8_t b = flash[0x3FE000 + i];
+        checkText += {hex[b >> 4], hex[b & 15], ' '};
+    }
+    const std::vector<std::string> unfilled = {"--no-reply-crc", "--no-reply-address"};
+    const std::string note = "The device leaves the CRC of its replies unfilled";
+    struct Case {
+        const char* name;
+        std::vector<std::string> device;
+        std::vector<std::string> run;
+        std::string printed;  // on standard output
+        bool noted;
+    };
+    const std::vector<Case> cases = {
+        {"damaged sweep report", {"--corrupt-frame", "1", "--corrupt-offset", "5"},
+         {"sweep", "max+100"}, "sweep max: 2100\n", false},
+        {"damaged check block", {"--corrupt-frame", "1", "--corrupt-offset", "12"}, {"check"},
+         checkText, false},
+        {"unfilled sweep report", unfilled, {"sweep", "read"}, "sweep max: 2000\n", true},
+        {"unfilled check reply", unfilled, {"check"}, checkText, true},
+        {"unfilled read replies", unfilled, {"read", "application", readBack.string()},
+         kApplicationRead, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto device = Device(c.device);
+        std::vector<std::string> args = c.run;
+        args.insert(args.end(), {"--port", device->Port(), "--timeout", kTimeoutArg});
+        const RunResult r = Orlo(args);
+        EXPECT_EQ(r.exitCode, kExitDone) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.printed), std::string::npos) << r.out;
+        EXPECT_EQ((r.out + r.err).find(note) != std::string::npos, c.noted) << r.out << r.err;
+    }
+    EXPECT_TRUE(ReadFile(readBack) == Slice(flash, kApplicationBase, kApplicationSize));
+}
+
 }  // namespace
 }  // namespace orlo::faults

@@ -168,8 +168,9 @@ TEST_P(RegionLoadTest, OneByteMoreIsRefusedWithTheRegionsMessage) {
     EXPECT_EQ(f.wnd().boxes[0].caption, "Orlo");
     EXPECT_EQ(f.wnd().boxes[0].type, MB_OK);
     EXPECT_TRUE(f.TakeWrites().empty());
-    EXPECT_EQ(f.dlg().m_imageSize, c.maxSize + 1);
-    EXPECT_EQ(FfFrom(f.dlg(), 0), f.dlg().m_image.GetSize());
+    // The length is tested before anything is touched.
+    EXPECT_EQ(f.dlg().m_imageSize, 0u);
+    EXPECT_EQ(f.dlg().m_image.GetAt(0), 0x00);
     EXPECT_EQ(f.wnd().WaitCursorDepth(), 0);
 }
 
@@ -188,25 +189,52 @@ TEST(ImageLoadingTest, OneByteImageIsPaddedWithFf) {
     EXPECT_EQ(FfFrom(f.dlg(), 1), f.dlg().m_image.GetSize() - 1);
 }
 
-TEST(ImageLoadingTest, RefusedFileAfterAGoodLoadKeepsTheRunsCountersAndFrame) {
+// A load or a read-back during a run is refused before its dialog opens, and a too-big file is
+// refused before anything is touched: the run's image, counters and frame stay as they were.
+TEST(ImageLoadingTest, NothingChosenDuringARunAndNoTooBigFileTouchesTheRun) {
     TempDir dir;
-    DialogFixture f;
-    f.OpenFakePort();
-    f.wnd().QueueFileDialog(dir.Write("good.bin", Pattern(5000)));
-    f.dlg().OnProgramApplication();
-    f.dlg().m_imageOffset = 4096;  // as if a block had gone out
-    const auto frame = f.dlg().m_txFrame;
-    f.TakeWrites();
+    const std::string good = dir.Write("good.dat", Pattern(100, 3));
+    const std::string big = dir.Write("big.dat", Pattern(4097));
+    const struct {
+        const char* name;
+        bool closeFirst;
+        std::string file;
+        void (COrloDlg::*press)();
+        std::string message;
+    } cases[] = {
+        {"good file during the run", false, good, &COrloDlg::OnProgramUser,
+         COrloDlg::kRunUnderWay},
+        {"too big file during the run", false, big, &COrloDlg::OnProgramUser,
+         COrloDlg::kRunUnderWay},
+        {"read-back during the run", false, good, &COrloDlg::OnReadUser, COrloDlg::kRunUnderWay},
+        {"too big file after Close", true, big, &COrloDlg::OnProgramUser,
+         "Map data is too BIG!!!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogFixture f;
+        f.OpenFakePort();
+        f.wnd().QueueFileDialog(dir.Write("run.bin", Pattern(5000)));
+        f.dlg().OnProgramApplication();
+        f.dlg().m_imageOffset = 4096;  // as if a block had gone out
+        const auto frame = f.dlg().m_txFrame;
+        const Bytes staged(f.dlg().m_image.Range(0, 8192), f.dlg().m_image.Range(0, 8192) + 8192);
+        if (c.closeFirst) f.dlg().OnClosePort();
+        f.TakeWrites();
+        const std::size_t dialogs = f.wnd().fileDialogs.size();
 
-    f.wnd().QueueFileDialog(dir.Write("big.dat", Pattern(4097)));
-    f.dlg().OnProgramUser();
-    EXPECT_EQ(f.wnd().BoxTexts(), (std::vector<std::string>{"Map data is too BIG!!!"}));
-    EXPECT_EQ(f.dlg().m_imageSize, 4097u);
-    EXPECT_EQ(FfFrom(f.dlg(), 0), f.dlg().m_image.GetSize());
-    EXPECT_EQ(f.dlg().m_imageBase, 0x3C3000u);
-    EXPECT_EQ(f.dlg().m_imageOffset, 4096u);
-    EXPECT_EQ(f.dlg().m_txFrame, frame);
-    EXPECT_TRUE(f.TakeWrites().empty());
+        f.wnd().QueueFileDialog(c.file);
+        (f.dlg().*c.press)();
+        EXPECT_EQ(f.wnd().BoxTexts(), (std::vector<std::string>{c.message}));
+        EXPECT_EQ(f.wnd().fileDialogs.size(), dialogs + (c.closeFirst ? 1 : 0));
+        EXPECT_EQ(f.dlg().m_imageSize, 5000u);
+        EXPECT_TRUE(Bytes(f.dlg().m_image.Range(0, 8192), f.dlg().m_image.Range(0, 8192) + 8192) ==
+                    staged);
+        EXPECT_EQ(f.dlg().m_imageBase, 0x3C3000u);
+        EXPECT_EQ(f.dlg().m_imageOffset, 4096u);
+        EXPECT_EQ(f.dlg().m_txFrame, frame);
+        EXPECT_TRUE(f.TakeWrites().empty());
+    }
 }
 
 #if defined(__unix__)
@@ -330,6 +358,8 @@ TEST(ImageLoadingTest, NewLoadRestartsARunAtTheStartState) {
     f.dlg().m_imageOffset = 8192;
     f.dlg().m_retryCount = 4;
     f.dlg().m_txFrame[3] = 0x22;
+    f.dlg().OnClosePort();  // Close ends the run; a new load starts afresh
+    f.OpenFakePort();
     f.wnd().QueueFileDialog(dir.Write("b.map", Pattern(10, 8)));
     f.dlg().OnProgramMap();
     EXPECT_EQ(f.dlg().m_imageOffset, 0u);

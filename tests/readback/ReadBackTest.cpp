@@ -369,6 +369,8 @@ TEST_F(ReadBackTest, CheckRequestAndHexText) {
     reply[0] = FRAME_START;
     reply[2] = 27;
     reply[3] = CMD_CHECK;
+    reply[5] = 0x3F;  // the address, echoed
+    reply[6] = 0xE0;
     for (int i = 0; i < 16; ++i) reply[8 + i] = static_cast<uint8_t>(i);
     SealFrame(reply.data(), reply.size());
     Deliver(reply);
@@ -377,6 +379,7 @@ TEST_F(ReadBackTest, CheckRequestAndHexText) {
 
     reply[8] = 0xAB;
     reply[23] = 0xFF;
+    SealFrame(reply.data(), reply.size());
     Deliver(reply);
     EXPECT_EQ(dlg().m_checkText, "ab 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ff ");
 

@@ -15,6 +15,7 @@
 #include "app/Resource.h"
 #include "app/Window.h"
 #include "protocol/Protocol.h"
+#include "protocol/ReplyTrust.h"
 #include "serial/Comm.h"
 #include "serial/PortTable.h"
 #include "serial/SerialTransport.h"
@@ -185,6 +186,27 @@ public:
     // Response code of the frame last handed to a consumer; it stays when the consumer's next
     // frame clears the receive accumulator (front-ends tell replies from log starts by it).
     uint8_t m_rxCode = 0;
+    // A programming run is under way: from its start frame to its completion (or Close; after
+    // "Tx Error" or "Check Flash Memory please....." a reply that still comes continues it).
+    // While it or a read-back is under way, neither can be started again on this dialog.
+    bool m_programmingActive = false;
+    static constexpr const char* kRunUnderWay =
+        "A run is under way on this port. Press Close to end it before starting another.";
+    bool RunUnderWay() const { return m_programmingActive || m_readBackActive; }
+
+    // Integrity of the replies that carry data, per connection (reset by Open): read data,
+    // check data and sweep reports (see protocol/ReplyTrust.h).
+    ReplyTrust m_readTrust;
+    ReplyTrust m_checkTrust;
+    ReplyTrust m_sweepTrust;
+    unsigned m_unfilledTold = 0;  // fields the user has been told are unfilled (1 CRC, 2 address)
+    bool m_replyDamaged = false;  // the last resend asked again for a damaged reply, not a NAK
+    // Judges the reply in m_rxFrame: true when it is to be taken. `data` is where the bytes it
+    // hands on lie; `address` the address it must echo at [4..7] when `hasAddress`.
+    bool TakeReply(ReplyTrust& trust, bool hasAddress, uint32_t address, std::size_t dataOffset,
+                   std::size_t dataLen);
+    // Asks again for a damaged reply, exactly as after a NAK (and gives up the same way).
+    void AskAgainForDamagedReply();
 
 private:
     std::time_t Now() const;

@@ -49,6 +49,12 @@ void COrloDlg::OnProgramUser() {
 }
 
 void COrloDlg::StartProgramming(const FlashRegion& region) {
+    // One run at a time: a load during a run would change the image, the counters and the
+    // frame under the replies still coming.
+    if (RunUnderWay()) {
+        AfxMessageBox(kRunUnderWay);
+        return;
+    }
     FileDialogRequest request;
     request.open = true;
     request.flags = 0;
@@ -83,45 +89,54 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
                       (noDescriptor ? ": " + std::generic_category().message(err) : ""));
         return;
     }
-    const std::uintmax_t length = std::filesystem::file_size(PathOf(path), ec);
-    if (ec) {
-        AfxMessageBox("Can not read " + path);
-        return;
+    // The opened file is measured and read, never the path again: a save that replaces the
+    // file meanwhile (a rename) cannot mix two files.
+    std::uintmax_t length = 0;
+    const long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1L;
+    if (end >= 0 && std::fseek(file.get(), 0, SEEK_SET) == 0) {
+        length = static_cast<std::uintmax_t>(end);
+    } else {
+        // Too long for the position type of this system (beyond every limit), or not seekable.
+        length = std::filesystem::file_size(PathOf(path), ec);
+        if (ec || length <= region.maxSize) {
+            AfxMessageBox("Can not read " + path);
+            return;
+        }
     }
     if (length == 0) {
         AfxMessageBox("The image file is empty: " + path);
         return;
     }
+    // The limit is tested before anything is touched: a refused file leaves the staged image
+    // and its counters as they were.
+    if (length >= static_cast<std::uintmax_t>(region.maxSize) + 1) {
+        AfxMessageBox(std::string(region.tooBig));
+        return;
+    }
+    const auto size = static_cast<uint32_t>(length);
 
     m_wnd->BeginWaitCursor();
     m_image.Fill(0xFF);
-    // A length beyond 32 bits is far above every limit; it is kept as the largest refused size.
-    m_imageSize = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
-
-    if (length >= static_cast<std::uintmax_t>(region.maxSize) + 1) {
-        AfxMessageBox(std::string(region.tooBig));
-        m_wnd->EndWaitCursor();
-        return;
-    }
-
-    // The whole file in large reads, in file order.
-    uint8_t* dest = m_image.Range(0, m_imageSize);
+    // The whole file in large reads, in file order; then the file must be at its end.
+    uint8_t* dest = m_image.Range(0, size);
     std::size_t done = 0;
-    while (done < m_imageSize) {
-        const std::size_t want = std::min<std::size_t>(kReadChunk, m_imageSize - done);
+    while (done < size) {
+        const std::size_t want = std::min<std::size_t>(kReadChunk, size - done);
         const std::size_t got = std::fread(dest + done, 1, want, file.get());
         if (got == 0) break;
         done += got;
     }
+    const bool atEnd = done == size && std::fgetc(file.get()) == EOF && !std::ferror(file.get());
     m_wnd->EndWaitCursor();
     file.reset();
-    if (done != m_imageSize) {
-        // The file shrank or failed while being read: treated like a refused file, so no
-        // partly staged image is ever sent.
+    if (!atEnd) {
+        // The file changed length or failed while being read: no partly staged or mixed image
+        // is ever sent.
         m_image.Fill(0xFF);
-        AfxMessageBox("Can not read " + path);
+        AfxMessageBox("Can not read " + path + ": the file changed while it was being read");
         return;
     }
+    m_imageSize = size;
 
     m_txLen = FRAME_MIN_LEN;
     m_imageOffset = 0;
@@ -136,6 +151,7 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
 
     m_progressBar.SetPos(0);
     SendFrame(m_txLen);
+    m_programmingActive = m_comm.m_bConnected.load() != 0;  // no port: no run begins
     UpdateData(false);
 }
 

@@ -107,6 +107,7 @@ void COrloDlg::OnAck() {
             m_txFrame[3] = CMD_FINISH;
             m_txFrame[6] = FRAME_END;
             SendFrame(m_txLen);
+            m_programmingActive = false;
             m_countdown = CountdownSeconds(m_imageSize);
             m_progress = 100;
             m_status = "Wait please";
@@ -115,6 +116,7 @@ void COrloDlg::OnAck() {
             // anything, so the finish frame goes out whole.
             if (!m_env.keepPortAfterFinish) OnClosePort();
         } else {
+            m_programmingActive = false;
             m_progress = 100;
             m_status = "Ready ";
             UpdateData(false);
@@ -141,6 +143,7 @@ void COrloDlg::OnNak() {
     if (m_retryCount <= MAX_RESENDS) {
         SendFrame(m_txLen);
     } else {
+        // The run stays under way: a reply that still comes continues it. Close ends it.
         m_progress = 0;
         AfxMessageBox("Tx Error");
     }

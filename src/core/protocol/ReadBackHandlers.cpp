@@ -4,7 +4,6 @@
 
 #include "app/OrloDlg.h"
 #include "images/FlashRegion.h"
-#include "protocol/Crc16.h"
 #include "protocol/ReadBack.h"
 
 namespace orlo {
@@ -17,21 +16,6 @@ constexpr std::size_t READ_DATA_OFFSET = 8;
 constexpr uint32_t READ_REPLY_MIN_LEN = FRAME_MAX_LEN;
 constexpr std::size_t CHECK_DATA_OFFSET = 8;
 constexpr uint32_t CHECK_REPLY_MIN_LEN = READ_DATA_OFFSET + CHECK_BLOCK_LEN + FRAME_OVERHEAD;
-
-// A read-data reply is stored only when it is intact and answers the block asked for: its CRC
-// matches and it echoes the requested address. A byte damaged on the line would otherwise end
-// up in a file that is reported complete.
-bool IsIntactReplyFor(const uint8_t* reply, std::size_t capacity, uint32_t address) {
-    bool ok = false;
-    const uint16_t crc = Crc16(reply, capacity, &ok);
-    if (!ok) return false;
-    const std::size_t length = (static_cast<std::size_t>(reply[1]) << 8) | reply[2];
-    const uint16_t carried = static_cast<uint16_t>((reply[length - 3] << 8) | reply[length - 2]);
-    const uint32_t echoed = (static_cast<uint32_t>(reply[4]) << 24) |
-                            (static_cast<uint32_t>(reply[5]) << 16) |
-                            (static_cast<uint32_t>(reply[6]) << 8) | reply[7];
-    return crc == carried && echoed == address;
-}
 
 // Writes the 11-byte read or check request for `address` into `frame`, CRC bytes zero.
 void BuildReadRequest(uint8_t* frame, uint8_t command, uint32_t address) {
@@ -88,6 +72,10 @@ void COrloDlg::OnReadUser() {
 
 void COrloDlg::StartReadBack(const ReadBackRow& row) {
     UpdateData(true);
+    if (RunUnderWay()) {
+        AfxMessageBox(kRunUnderWay);
+        return;
+    }
 
     FileDialogRequest request;
     request.open = false;
@@ -110,7 +98,7 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
             m_imageSize = region.maxSize;
             m_txLen = READ_REQUEST_LEN;
             m_retryCount = 0;
-            m_readBackActive = true;
+            m_readBackActive = m_comm.m_bConnected.load() != 0;  // no port: no run begins
             BuildReadRequest(m_txFrame.data(), row.readCommand, m_imageBase);
             m_progressBar.SetPos(0);
             SendFrame(READ_REQUEST_LEN);
@@ -129,9 +117,9 @@ void COrloDlg::OnReadData() {
         return;
     }
 
-    if (!IsIntactReplyFor(m_rxFrame.data(), m_rxFrame.size(), m_imageBase + m_imageOffset)) {
-        // Ask for the same block again, exactly as after a NAK (and give up the same way).
-        OnNak();
+    if (!TakeReply(m_readTrust, true, m_imageBase + m_imageOffset, READ_DATA_OFFSET,
+                   BLOCK_SIZE)) {
+        AskAgainForDamagedReply();  // the same block again, as after a NAK
         return;
     }
 
@@ -176,6 +164,12 @@ void COrloDlg::OnCheckApplication() {
 
 void COrloDlg::OnCheckData() {
     if (m_rxExpected < CHECK_REPLY_MIN_LEN) return;
+    // The answer to our check request is judged; a damaged one is asked for again.
+    if (m_txFrame[3] == CMD_CHECK &&
+        !TakeReply(m_checkTrust, true, CHECK_BLOCK_ADDRESS, CHECK_DATA_OFFSET, CHECK_BLOCK_LEN)) {
+        AskAgainForDamagedReply();
+        return;
+    }
     static constexpr char kHex[] = "0123456789abcdef";
     m_checkText.clear();
     for (int i = 0; i < CHECK_BLOCK_LEN; ++i) {

@@ -76,6 +76,7 @@ void DispatchFrame(COrloDlg& dlg, uint32_t length) {
     } else if (code == RSP_ACK) {
         dlg.OnAck();
     } else if (code == RSP_NAK) {
+        dlg.m_replyDamaged = false;  // the device refused a frame
         dlg.OnNak();
     } else if (IsReadCommand(code)) {
         if (length >= READ_DATA_MIN_LEN) dlg.OnReadData();

@@ -86,6 +86,16 @@ void COrloDlg::SendSweepQuery() {
 
 void COrloDlg::OnSweepReport() {
     if (m_rxExpected < SWEEP_REPORT_MIN_LEN) return;
+    // A damaged report is never answered with a set frame built from it: ask again.
+    if (!TakeReply(m_sweepTrust, false, 0, 4, 4)) {
+        if (m_txFrame[3] == CMD_SWEEP_QUERY) {
+            AskAgainForDamagedReply();
+        } else {
+            m_replyDamaged = true;
+            SendSweepQuery();
+        }
+        return;
+    }
     UpdateData(true);
 
     m_sweepMax = m_rxFrame[4] * 256 + m_rxFrame[5] + m_maxDelta;

@@ -109,6 +109,12 @@ void COrloDlg::OnOpenPort() {
         OnClosePort();
     }
 
+    // Each connection learns afresh which reply fields its device fills.
+    m_readTrust.Reset();
+    m_checkTrust.Reset();
+    m_sweepTrust.Reset();
+    m_unfilledTold = 0;
+
     m_rxLen = 0;
     m_rxExpected = RX_EXPECT_AFTER_OPEN;
     m_lineText.clear();
@@ -116,6 +122,9 @@ void COrloDlg::OnOpenPort() {
 
 void COrloDlg::OnClosePort() {
     m_comm.ClosePort();
+    // Close ends any run: no reply can reach it any more.
+    m_programmingActive = false;
+    m_readBackActive = false;
     m_btnClose.EnableWindow(false);
     m_comboPort.EnableWindow(true);
     m_btnOpen.EnableWindow(m_comboPort.GetCurSel() != 0);
