@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the application icon (orlo.ico) and the picture control's bitmap (preview.bmp).
+"""Draws the application icon (orlo.ico), the picture control's bitmap (preview.bmp) and the
+icons the Linux desktop menu shows (packaging/icons: PNG images and a scalable SVG).
 
 The icon is the same chip with a download arrow as the desktop window's icon on Linux, drawn
 on a 64 x 64 grid and rasterised with 4 x 4 samples per pixel. orlo.ico holds 16, 24, 32 and 48
@@ -191,6 +192,40 @@ def write_bitmap(path, width, height):
         f.write(head + info + palette + body)
 
 
+def hex_colour(c):
+    return "#%02x%02x%02x" % c
+
+
+def write_svg(path):
+    """The drawing of colour_at as an SVG on the same 64 x 64 grid."""
+    shapes = []
+    for i in range(4):
+        py = 16 + i * 10
+        for px in (4, 52):
+            shapes.append('<rect x="%d" y="%d" width="8" height="5" fill="%s"/>'
+                          % (px, py, hex_colour(PIN)))
+    shapes.append('<rect x="10" y="8" width="44" height="48" rx="6" fill="%s"/>' % hex_colour(BODY))
+    shapes.append('<circle cx="18" cy="16" r="3" fill="%s"/>' % hex_colour(MARK))
+    shapes.append('<rect x="28" y="16" width="8" height="16" fill="%s"/>' % hex_colour(ARROW))
+    shapes.append('<polygon points="20,30 44,30 32,43" fill="%s"/>' % hex_colour(ARROW))
+    shapes.append('<rect x="18" y="46" width="28" height="4" rx="2" fill="%s"/>'
+                  % hex_colour(WHITE))
+    with open(path, "w") as f:
+        f.write('<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" '
+                'viewBox="0 0 64 64">\n')
+        f.writelines("  %s\n" % s for s in shapes)
+        f.write("</svg>\n")
+
+
+# Sizes of the desktop icon theme's PNG images (share/icons/hicolor/NxN/apps).
+DESKTOP_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
 if __name__ == "__main__":
     write_icon(os.path.join(HERE, "orlo.ico"))
     write_bitmap(os.path.join(HERE, "preview.bmp"), 96, 40)
+    icons = os.path.join(HERE, "..", "..", "..", "packaging", "icons")
+    os.makedirs(icons, exist_ok=True)
+    for size in DESKTOP_SIZES:
+        with open(os.path.join(icons, "orlo-gui-%d.png" % size), "wb") as f:
+            f.write(png_image(render(size)))
+    write_svg(os.path.join(icons, "orlo-gui.svg"))
