@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
         "interrupted (SIGINT or SIGTERM). Frame numbers in the fault options count every frame\n"
         "received, starting at 1.",
         "orlo-devsim"};
+    app.set_version_flag("--version", "orlo-devsim " ORLO_VERSION);
 
     int verbosity = 0;
     std::string linkPath, flashIn, saveFlash;
