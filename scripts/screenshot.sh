@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes the pictures of the desktop window for the documentation: starts orlo-gui on a virtual
 # X display (Xvfb), once as it opens and once with the service controls shown, and saves what
-# the window draws to docs/orlo-gui.png and docs/orlo-gui-service.png.
+# the window draws to docs/orlo-gui.png and docs/orlo-gui-service.png; then opens the About box
+# with F1 and saves it to docs/orlo-gui-about.png (its Korean texts need a Hangul font such as
+# fonts-nanum, which scripts/setup.sh installs).
 #   scripts/screenshot.sh [BUILD_DIR]    (default: build; built first when orlo-gui is missing)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,4 +20,5 @@ shoot() {
 }
 shoot --screenshot "$here/docs/orlo-gui.png"
 shoot --service --screenshot "$here/docs/orlo-gui-service.png"
-echo "saved docs/orlo-gui.png and docs/orlo-gui-service.png"
+shoot --screenshot-about "$here/docs/orlo-gui-about.png"
+echo "saved docs/orlo-gui.png, docs/orlo-gui-service.png and docs/orlo-gui-about.png"

@@ -10,6 +10,9 @@ packages=(
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine wine64
+  # packaging (scripts/package-check.sh): manual pages, the .deb and its checks
+  help2man dpkg-dev lintian desktop-file-utils man-db
+  fonts-nanum  # Hangul glyphs for the window's Korean texts (screenshots, the package's users)
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the normal build, then the whole suite again under AddressSanitizer +
 # UndefinedBehaviorSanitizer and under ThreadSanitizer.
-#   scripts/test.sh            all three builds
+#   scripts/test.sh            all three builds, the Debian package (built, installed, checked
+#                              and removed again: scripts/package-check.sh; as root only,
+#                              ORLO_SKIP_PACKAGE=1 skips it) and the Windows build
 #   scripts/test.sh --quick    the normal build only
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +22,13 @@ run_suite() {
 export QT_QPA_PLATFORM=offscreen
 run_suite build
 if [ "${1:-}" != "--quick" ]; then
+  if [ "${ORLO_SKIP_PACKAGE:-0}" = 1 ]; then
+    echo "== package check skipped (ORLO_SKIP_PACKAGE=1)"
+  elif [ "$(id -u)" -ne 0 ]; then
+    echo "== package check skipped: installing the package needs root"
+  else
+    bash scripts/package-check.sh build
+  fi
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite build-asan -DORLO_SANITIZE=address -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \

@@ -2,7 +2,8 @@
 # Cross-builds the Windows programs and their tests on this machine with MinGW-w64:
 #   scripts/windows-build.sh [DIR] [extra cmake arguments...]      (DIR defaults to build-win)
 # DIR/bin then holds orlo.exe, orlo-gui.exe and the test programs test_*.exe, each a
-# self-contained 64-bit Windows executable. scripts/windows-test.sh runs them under Wine.
+# self-contained 64-bit Windows executable; DIR/orlo-VERSION-win64.zip holds the programs
+# (bin/orlo.exe, bin/orlo-gui.exe) and README.md. scripts/windows-test.sh runs them under Wine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-build-win}
@@ -11,3 +12,6 @@ bash "$here/scripts/setup.sh"
 cmake -S "$here" -B "$here/$dir" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DORLO_BUILD_BENCH=OFF "$@" >/dev/null
 cmake --build "$here/$dir" -j"$(nproc)"
+rm -f "$here/$dir"/orlo-*-win64.zip
+(cd "$here/$dir" && cpack -G ZIP >/dev/null)
+ls "$here/$dir"/orlo-*-win64.zip
