@@ -47,8 +47,8 @@ Reporter::~Reporter() {
     m_out.flush();
 }
 
-int Reporter::AddPort(const std::string& label) {
-    m_ports.push_back(PortLine{label, {}, {}});
+int Reporter::AddPort(const std::string& label, const std::string& comName) {
+    m_ports.push_back(PortLine{label, comName, {}, {}});
     return static_cast<int>(m_ports.size()) - 1;
 }
 
@@ -323,6 +323,7 @@ void Reporter::Result(int port, const Outcome& o) {
     if (m_options.json) {
         json j = {{"event", "result"},
                   {"port", label},
+                  {"com", m_ports[static_cast<std::size_t>(port)].comName},
                   {"ok", o.code == ExitCode::Completed},
                   {"exit", ToInt(o.code)},
                   {"outcome", std::string(ExitName(o.code))},
@@ -369,19 +370,22 @@ void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
     if (!Gang() || m_options.quiet) return;
     std::size_t labelWidth = 4;
     for (const PortLine& p : m_ports) labelWidth = std::max(labelWidth, p.label.size());
-    auto row = [&](const std::string& a, const std::string& b, const std::string& c) {
-        std::string line = a + std::string(labelWidth + 2 - a.size(), ' ') + b;
+    auto row = [&](const std::string& a, const std::string& com, const std::string& b,
+                   const std::string& c) {
+        std::string line = a + std::string(labelWidth + 2 - a.size(), ' ') + com;
+        line += std::string(com.size() < 7 ? 7 - com.size() : 1, ' ') + b;
         line += std::string(b.size() < 16 ? 16 - b.size() : 1, ' ') + c;
         while (!line.empty() && line.back() == ' ') line.pop_back();
         m_out << line << "\n";
     };
     m_out << "\n";
-    row("PORT", "RESULT", "MESSAGE");
+    row("PORT", "COM", "RESULT", "MESSAGE");
     for (std::size_t i = 0; i < m_ports.size() && i < outcomes.size(); ++i) {
         const Outcome& o = outcomes[i];
         std::string text = o.message;
         if (!o.detail.empty()) text += (text.empty() ? "" : " ") + o.detail;
-        row(m_ports[i].label, std::string(ExitName(o.code)), text);
+        row(m_ports[i].label, m_ports[i].comName.empty() ? "-" : m_ports[i].comName,
+            std::string(ExitName(o.code)), text);
     }
     m_out.flush();
 }

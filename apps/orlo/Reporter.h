@@ -38,8 +38,9 @@ class Reporter {
              std::function<Clock::time_point()> now = {});
     ~Reporter();
 
-    // Ports of this run, in the order given; returns the port's index.
-    int AddPort(const std::string& label);
+    // Ports of this run, in the order given, with the COM name the port list gives each (empty
+    // when the port could not be named); returns the port's index.
+    int AddPort(const std::string& label, const std::string& comName = {});
     bool Gang() const { return m_ports.size() > 1; }
     const ReporterOptions& Options() const { return m_options; }
 
@@ -65,6 +66,7 @@ class Reporter {
   private:
     struct PortLine {
         std::string label;
+        std::string comName;
         std::string line;     // the live line, when there is one
         std::string lastKey;  // what was last printed or drawn
         int lastPercent = -1;

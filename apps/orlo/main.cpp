@@ -37,8 +37,10 @@ const std::map<std::string, int> kSweepActions = {
 };
 
 constexpr const char* kPortHelp =
-    "The device: a device path (/dev/ttyUSB0, a pseudo-terminal such as /dev/pts/3) or a COM "
-    "name from `orlo ports` (COM10). Default: $ORLO_PORT";
+    "The device: a path that leads to it (/dev/ttyUSB0, a /dev/serial/by-id/... link, a "
+    "relative path, a pseudo-terminal such as /dev/pts/3), a kernel name (ttyUSB0), a COM name "
+    "from `orlo ports` (COM10) or serial:NUMBER, the USB serial number of its adapter "
+    "(serial:A50285BI). Default: $ORLO_PORT";
 constexpr const char* kTimeoutHelp =
     "Give up when the device has not answered for SEC seconds: no reply frame came in that "
     "time (text lines the device prints do not count). 0: wait forever";
@@ -151,9 +153,12 @@ int main(int argc, char** argv) {
     program->add_option("FILE", image, "The image file (raw bytes, at most the region's size)")
         ->required()
         ->type_name("FILE");
+    // One value each time, so --port may stand anywhere on the line (before FILE too).
     program
         ->add_option("-p,--port", programDevice.ports,
                      std::string(kPortHelp) + ". Repeat for gang programming")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->required()
         ->envname("ORLO_PORT")
         ->type_name("DEV");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "SystemPorts.h"
 #include "posix/LinuxPortTable.h"
 
 namespace orlo {
@@ -155,6 +156,36 @@ TEST(LinuxPortTableTest, ExtraPathsFromTheEnvironmentAndTheCallerFollowFromCom80
     EXPECT_EQ(m["COM83"].description, "extra port (added)");
     EXPECT_EQ(table.Resolve("COM83"), d);
     EXPECT_EQ(table.Resolve("COM81"), "");
+}
+
+TEST(LinuxPortTableTest, ExtraPortsKeepTheirNamesWhenAnotherGoesAway) {
+    FakeSysfs sys;
+    sys.AddTty("ttyS0", "platform/serial8250/port0", true, "4");
+    const fs::path link = sys.root / "by-id-link";  // leads to ttyS0, which is listed as COM1
+    fs::create_symlink(sys.Dev() / "ttyS0", link);
+    const std::string pty = (sys.root / "pty").string();
+    FakeSysfs::Write(pty, "");
+    LinuxPortTable table(sys.Sys().string(), sys.Dev().string(), Env(link.string() + ":" + pty));
+    EXPECT_EQ(ByName(table.Enumerate())["COM81"].devicePath, pty);
+    fs::remove(sys.Dev() / "ttyS0");  // the link now dangles
+    EXPECT_EQ(Names(table.Enumerate()), (std::vector<std::string>{"COM81"}));
+}
+
+TEST(LinuxPortTableTest, PortArgumentsAreNamedByTheirDevice) {
+    const auto cwd = fs::current_path();
+    fs::current_path("/dev");
+    const NamedPort kernel = NamePortArgument("ptmx");   // a bare kernel name
+    const NamedPort relative = NamePortArgument("./ptmx");
+    const NamedPort dotted = NamePortArgument("/dev/../dev/ptmx");
+    fs::current_path(cwd);
+    EXPECT_EQ(kernel.path, "/dev/ptmx");
+    EXPECT_EQ(fs::path(relative.path).lexically_normal(), "/dev/ptmx");
+    EXPECT_FALSE(kernel.deviceKey.empty());
+    EXPECT_EQ(relative.deviceKey, kernel.deviceKey);
+    EXPECT_EQ(dotted.deviceKey, kernel.deviceKey);
+    EXPECT_NE(NamePortArgument("/dev/null").deviceKey, kernel.deviceKey);
+    EXPECT_EQ(NamePortArgument("ttyNoSuchPort").path, "/dev/ttyNoSuchPort");
+    EXPECT_EQ(NamePortArgument("ttyNoSuchPort").deviceKey, "");
 }
 
 TEST(LinuxPortTableTest, ExtraPathsStopAtCom99) {

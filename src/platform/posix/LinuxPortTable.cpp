@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,13 +56,6 @@ bool Exists(const fs::path& p) {
     return fs::exists(p, ec);
 }
 
-// The same file under two spellings (a symlink, "..") counts once.
-std::string Canonical(const std::string& path) {
-    std::error_code ec;
-    fs::path c = fs::weakly_canonical(path, ec);
-    return ec ? path : c.string();
-}
-
 std::string ComName(int number) {
     return "COM" + std::to_string(number);
 }
@@ -76,6 +71,14 @@ LinuxPortTable::LinuxPortTable(std::string sysfsRoot, std::string devDir, EnvRea
     : m_sysfsRoot(std::move(sysfsRoot)),
       m_devDir(std::move(devDir)),
       m_env(env ? std::move(env) : EnvReader(DefaultEnv)) {}
+
+std::string LinuxPortTable::DeviceKey(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+    if (S_ISCHR(st.st_mode))
+        return "c:" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    return "f:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
 
 bool LinuxPortTable::Open() {
     std::error_code ec;
@@ -160,6 +163,7 @@ std::vector<LinuxPortTable::Candidate> LinuxPortTable::SystemPorts() const {
         if (!Exists(fs::path(ttyDir) / "device" / "driver") || !Exists(node)) continue;
 
         Candidate c{0, {name, "", node, ""}};
+        c.info.deviceKey = DeviceKey(node);
         if (int n = NumberAfter(name, "ttyUSB"); n >= 0) {
             if (n >= kUsbCount) continue;
             c.comNumber = kUsbFirst + n;
@@ -195,22 +199,21 @@ std::vector<LinuxPortTable::Candidate> LinuxPortTable::SystemPorts() const {
 std::vector<PortInfo> LinuxPortTable::Enumerate() {
     std::vector<Candidate> ports = SystemPorts();
 
-    // Extra paths take their number from their place in the list, so one that goes away does
-    // not rename the others. A path that is already listed (under any spelling) is skipped.
+    // Extra paths take their number from their place in the list, so one that goes away, or
+    // leads to a port listed already (under any spelling), does not rename the others.
     std::vector<std::string> seen;
-    for (const auto& p : ports) seen.push_back(Canonical(p.info.devicePath));
+    for (const auto& p : ports) seen.push_back(p.info.deviceKey);
     int number = kExtraFirst;
     for (const ExtraPath& extra : ExtraPaths()) {
         if (number > kExtraLast) break;
-        const std::string canonical = Canonical(extra.path);
-        if (std::find(seen.begin(), seen.end(), canonical) != seen.end()) continue;
-        seen.push_back(canonical);
         const int com = number++;
-        if (!Exists(extra.path)) continue;
-        ports.push_back(
-            {com,
-             {extra.path, "", extra.path,
-              extra.fromEnvironment ? "extra port (environment)" : "extra port (added)"}});
+        const std::string key = DeviceKey(extra.path);
+        if (key.empty() || std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(key);
+        PortInfo info{extra.path, "", extra.path,
+                      extra.fromEnvironment ? "extra port (environment)" : "extra port (added)"};
+        info.deviceKey = key;
+        ports.push_back({com, std::move(info)});
     }
 
     std::sort(ports.begin(), ports.end(),

@@ -9,6 +9,8 @@
 //   other real UARTs        -> COM70 .. COM79  (ttyS9 and up, ttyAMA*, ...; sorted by name)
 //   extra paths             -> COM80 .. COM99  (ORLO_EXTRA_PORTS in order, then AddExtraPath)
 // A port that does not fit its range is left out, so no name ever has more than two digits.
+// An extra path's number is its place in the list of extra paths, so one that is missing, or
+// leads to a port listed already, leaves the names of the others as they are.
 // Phantom UARTs (a ttyS entry the kernel reserves without hardware behind it: port type 0)
 // are left out, and so is every entry whose device node does not exist.
 #pragma once
@@ -42,6 +44,11 @@ class LinuxPortTable : public IPortTable {
     // Adds a device path to the list (for example the command line's --port PATH). A path that
     // is already listed is not added twice.
     void AddExtraPath(const std::string& path);
+
+    // The device a path leads to, the same for every spelling of it: a character device by its
+    // device number ("c:188:0"), any other file by its file system and inode. Empty when the
+    // path leads nowhere.
+    static std::string DeviceKey(const std::string& path);
 
   private:
     struct Candidate {
