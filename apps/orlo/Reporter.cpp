@@ -1,5 +1,7 @@
 #include "Reporter.h"
 
+#include "PortListing.h"
+
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -292,22 +294,28 @@ void Reporter::Sweep(int port, int max, int min, int timeMs, int tm) {
     PrintLine(m_out, p + "Tm: " + std::to_string(tm));
 }
 
-void Reporter::PortEntry(const PortInfo& info) {
+void Reporter::PortList(const std::vector<PortInfo>& ports) {
     if (m_options.json) {
-        Json(Dump({{"event", "port"},
-                   {"com", info.comName},
-                   {"path", info.devicePath},
-                   {"description", info.description}}));
+        for (const PortInfo& p : ports) {
+            Json(Dump({{"event", "port"},
+                       {"com", p.comName},
+                       {"path", p.devicePath},
+                       {"kernel", p.valueName},
+                       {"description", p.description},
+                       {"by_id", p.byId},
+                       {"by_path", p.byPath},
+                       {"vendor_id", p.vendorId},
+                       {"product_id", p.productId},
+                       {"manufacturer", p.manufacturer},
+                       {"product", p.product},
+                       {"serial", p.serialNumber},
+                       {"driver", p.driver}}));
+        }
         return;
     }
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%-7s ", info.comName.c_str());
-    std::string line = buffer;
-    std::snprintf(buffer, sizeof buffer, "%-22s ", info.devicePath.c_str());
-    line += buffer;
-    line += info.description;
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    PrintLine(m_out, line);
+    if (ports.empty()) return;
+    const std::vector<std::string> lines = PortListingLines(ports);
+    for (std::size_t i = m_options.quiet ? 1 : 0; i < lines.size(); ++i) PrintLine(m_out, lines[i]);
 }
 
 void Reporter::Header(const std::string& path) {

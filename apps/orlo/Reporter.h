@@ -53,7 +53,9 @@ class Reporter {
     void DeviceLine(int port, const std::string& line, bool print);
     void CheckText(int port, const std::string& text);
     void Sweep(int port, int max, int min, int timeMs, int tm);
-    void PortEntry(const PortInfo& info);
+    // `orlo ports`: aligned columns under a heading (no heading with --quiet), or one object
+    // a port with every detail.
+    void PortList(const std::vector<PortInfo>& ports);
     void Header(const std::string& path);
     void Result(int port, const Outcome& outcome);
     // Draws live lines whose redraw the period held back, once the period allows. Called
