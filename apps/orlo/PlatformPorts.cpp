@@ -24,12 +24,6 @@ bool IsSerialChoice(const std::string& portArg) {
     return portArg.rfind(kSerialPrefix, 0) == 0;
 }
 
-// What the argument is, as the table sees it: the spelling to list, and the device behind it.
-NamedPort Name(const std::string& portArg) {
-    if (IsComName(portArg) || IsSerialChoice(portArg)) return {};
-    return NamePortArgument(portArg);
-}
-
 // The port table as read once for the run: each session's port list and its open ask again,
 // and a gang must not read the system's table three times for every port. A name the reading
 // does not know is still asked of the system.
@@ -54,6 +48,11 @@ class SnapshotPortTable : public IPortTable {
 };
 
 }  // namespace
+
+NamedPort NamePort(const std::string& portArg) {
+    if (IsComName(portArg) || IsSerialChoice(portArg)) return {};
+    return NamePortArgument(portArg);
+}
 
 int MatchPort(const std::vector<PortInfo>& list, const std::string& portArg,
               const std::string& deviceKey, EndpointError* error) {
@@ -101,7 +100,7 @@ Endpoints MakeEndpoints(const std::vector<std::string>& portArgs) {
     std::vector<NamedPort> named;
     std::vector<std::string> paths;
     for (const std::string& portArg : portArgs) {
-        named.push_back(Name(portArg));
+        named.push_back(NamePort(portArg));
         // A COM name is the table's own name on Windows (where it may list it); a path is
         // listed on Linux.
         paths.push_back(IsComName(portArg) ? portArg : named.back().path);

@@ -10,6 +10,7 @@
 
 #include "ExitCodes.h"
 #include "Session.h"
+#include "SystemPorts.h"
 #include "serial/PortTable.h"
 
 namespace orlo::cli {
@@ -41,6 +42,10 @@ Endpoints MakeEndpoints(const std::vector<std::string>& portArgs);
 // `deviceKey` is that of the path the argument names (empty for COM names and serial numbers).
 int MatchPort(const std::vector<PortInfo>& list, const std::string& portArg,
               const std::string& deviceKey, EndpointError* error);
+
+// What a --port names on this system: the path to list and the device behind it (see
+// NamePortArgument); empty for COM names and serial numbers, which the table itself knows.
+NamedPort NamePort(const std::string& portArg);
 
 // The system's ports in the table's order.
 std::vector<PortInfo> ListPorts();
