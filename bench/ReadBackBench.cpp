@@ -93,7 +93,7 @@ class Rig {
   public:
     explicit Rig(uint32_t baud)
         : m_sim({}, MakePtyOptions(baud)),
-          m_ports("/sys", "/dev",
+          m_ports(
                   [this](const std::string& name) {
                       return name == LinuxPortTable::kExtraPortsVariable ? m_sim.SlavePath()
                                                                          : std::string();

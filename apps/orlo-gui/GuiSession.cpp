@@ -51,6 +51,8 @@ QString GuiSession::PortDetails(const std::string& entry) {
         QString details = QString::fromStdString(port.devicePath);
         if (!port.description.empty())
             details += QStringLiteral(" \u2014 ") + QString::fromStdString(port.description);
+        if (!port.byId.empty())
+            details += QStringLiteral(" \u2014 ") + QString::fromStdString(port.byId);
         return details;
     }
     return {};

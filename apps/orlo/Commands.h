@@ -26,6 +26,8 @@ ReporterOptions MakeReporterOptions(const OutputOptions& output);
 void PrepareProcess();
 
 int RunPorts(const OutputOptions& output);
+// Checks what could stop a run on `ports` (every listed port when empty); 0 when nothing does.
+int RunDoctor(const OutputOptions& output, const std::vector<std::string>& ports);
 int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
                const std::string& image);
 int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,

@@ -67,23 +67,14 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
     command.timeout = Millis(device.timeoutSeconds);
 
     // Name every port first: a device given twice is a mistake on the command line.
-    std::vector<std::optional<PortEndpoint>> endpoints;
-    std::vector<EndpointError> errors;
-    for (const std::string& portArg : device.ports) {
-        EndpointError error;
-        endpoints.push_back(MakeEndpoint(portArg, &error));
-        errors.push_back(error);
-        if (!endpoints.back()) continue;
-        for (std::size_t i = 0; i + 1 < endpoints.size(); ++i) {
-            std::error_code ec;
-            if (endpoints[i] && (endpoints[i]->path == endpoints.back()->path ||
-                                 fs::equivalent(endpoints[i]->path, endpoints.back()->path, ec))) {
-                reporter.Error(-1, "the port " + device.ports[i] + " is given more than once");
-                reporter.Finish({}, ToInt(ExitCode::Usage));
-                return ToInt(ExitCode::Usage);
-            }
-        }
+    Endpoints named = MakeEndpoints(device.ports);
+    if (!named.usageError.empty()) {
+        reporter.Error(-1, named.usageError);
+        reporter.Finish({}, ToInt(ExitCode::Usage));
+        return ToInt(ExitCode::Usage);
     }
+    std::vector<std::optional<PortEndpoint>>& endpoints = named.ports;
+    const std::vector<EndpointError>& errors = named.errors;
 
     EventLoop loop;
     // Before any port is opened: every reader thread inherits the blocked signals.

@@ -63,7 +63,7 @@ bool EndsWithBmp(const std::string& path) {
 int RunPorts(const OutputOptions& output) {
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
     const auto ports = ListPorts();
-    for (const PortInfo& port : ports) reporter.PortEntry(port);
+    reporter.PortList(ports);
     if (ports.empty()) reporter.Error(-1, "no serial ports found");
     reporter.Finish({}, 0);
     return 0;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 #include <vector>
 
 #include "SystemPorts.h"
@@ -22,13 +20,11 @@ bool IsComName(const std::string& portArg) {
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+bool IsSerialChoice(const std::string& portArg) {
+    return portArg.rfind(kSerialPrefix, 0) == 0;
 }
 
-// The port table as read once for this port: the session's port list and its open ask again,
+// The port table as read once for the run: each session's port list and its open ask again,
 // and a gang must not read the system's table three times for every port. A name the reading
 // does not know is still asked of the system.
 class SnapshotPortTable : public IPortTable {
@@ -53,58 +49,109 @@ class SnapshotPortTable : public IPortTable {
 
 }  // namespace
 
-std::optional<PortEndpoint> MakeEndpoint(const std::string& portArg, EndpointError* error) {
-    PortEndpoint endpoint;
-    endpoint.label = portArg;
-    // The table lists the port the user named where the system itself does not.
-    std::unique_ptr<IPortTable> table = MakeSystemPortTable(portArg);
-    const bool open = table->Open();
-    std::vector<PortInfo> ports = open ? table->Enumerate() : std::vector<PortInfo>{};
+NamedPort NamePort(const std::string& portArg) {
+    if (IsComName(portArg) || IsSerialChoice(portArg)) return {};
+    return NamePortArgument(portArg);
+}
 
+int MatchPort(const std::vector<PortInfo>& list, const std::string& portArg,
+              const std::string& deviceKey, EndpointError* error) {
+    if (IsSerialChoice(portArg)) {
+        const std::string serial = portArg.substr(std::string(kSerialPrefix).size());
+        int found = -1;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (serial.empty() || list[i].serialNumber != serial) continue;
+            if (found >= 0) {
+                *error = {ExitCode::PortFailure,
+                          "two ports have the serial number " + serial + " (" +
+                              list[static_cast<std::size_t>(found)].comName + " and " +
+                              list[i].comName + "): choose one by its path"};
+                return -1;
+            }
+            found = static_cast<int>(i);
+        }
+        if (found < 0)
+            *error = {ExitCode::PortFailure,
+                      "no port has the serial number " + serial + " (orlo ports lists them)"};
+        return found;
+    }
     if (IsComName(portArg)) {
-        std::string name = "COM" + portArg.substr(3);
+        const std::string name = "COM" + portArg.substr(3);
         // The port list shows at most two digits of a number: a longer one cannot be chosen.
         if (name.size() > 5) {
             *error = {ExitCode::PortFailure,
                       name + " cannot be chosen: the port list shows COM1 to COM99 only"};
-            return std::nullopt;
+            return -1;
         }
-        std::string path;
-        for (const PortInfo& port : ports) {
-            if (port.comName == name) {
-                path = port.devicePath;
-                break;
-            }
-        }
-        if (path.empty()) {
-            *error = {ExitCode::PortFailure,
-                      name + " is not a serial port of this system (orlo ports lists them)"};
-            return std::nullopt;
-        }
-        endpoint.comName = name;
-        endpoint.path = path;
-    } else {
-        for (const PortInfo& port : ports) {
-            if (SameFile(port.devicePath, portArg)) {
-                endpoint.comName = port.comName;
-                endpoint.path = port.devicePath;
-                break;
-            }
-        }
-        if (endpoint.comName.empty()) {
-            // Not listed: the device is missing or cannot be a port. Opening it says which,
-            // in the same words as a failed Open.
-            SerialOpenResult result;
-            if (auto port = MakeSerialBackend(*table)->Open(portArg, &result)) port->Close();
-            *error = {ExitCode::PortFailure, result.message.empty()
-                                                 ? portArg + " cannot be listed as a serial port"
-                                                 : result.message};
-            return std::nullopt;
-        }
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].comName == name) return static_cast<int>(i);
+        *error = {ExitCode::PortFailure,
+                  name + " is not a serial port of this system (orlo ports lists them)"};
+        return -1;
     }
-    endpoint.table = std::make_unique<SnapshotPortTable>(std::move(table), open, std::move(ports));
-    endpoint.backend = MakeSerialBackend(*endpoint.table);
-    return endpoint;
+    if (!deviceKey.empty())
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].deviceKey == deviceKey) return static_cast<int>(i);
+    *error = {ExitCode::PortFailure, portArg + " cannot be listed as a serial port"};
+    return -1;
+}
+
+Endpoints MakeEndpoints(const std::vector<std::string>& portArgs) {
+    std::vector<NamedPort> named;
+    std::vector<std::string> paths;
+    for (const std::string& portArg : portArgs) {
+        named.push_back(NamePort(portArg));
+        // A COM name is the table's own name on Windows (where it may list it); a path is
+        // listed on Linux.
+        paths.push_back(IsComName(portArg) ? portArg : named.back().path);
+    }
+    // Every session's table holds the same named ports, so each has the same COM name in all.
+    std::unique_ptr<IPortTable> table = MakeSystemPortTable(paths);
+    const bool open = table->Open();
+    const std::vector<PortInfo> list = open ? table->Enumerate() : std::vector<PortInfo>();
+
+    Endpoints result;
+    std::vector<std::string> chosenKeys;
+    for (std::size_t i = 0; i < portArgs.size(); ++i) {
+        EndpointError error;
+        const int index = MatchPort(list, portArgs[i], named[i].deviceKey, &error);
+        if (index < 0) {
+            if (!named[i].path.empty()) {
+                // Not listed: the device is missing or cannot be a port. Opening it says which,
+                // in the same words as a failed Open.
+                SerialOpenResult open;
+                if (auto port = MakeSerialBackend(*table)->Open(named[i].path, &open))
+                    port->Close();
+                if (!open.message.empty()) error.sentence = open.message;
+            }
+            result.ports.push_back(std::nullopt);
+            result.errors.push_back(error);
+            chosenKeys.emplace_back();
+            continue;
+        }
+        const PortInfo& port = list[static_cast<std::size_t>(index)];
+        const std::string key = port.deviceKey.empty() ? port.comName : port.deviceKey;
+        for (std::size_t j = 0; j < chosenKeys.size(); ++j) {
+            if (chosenKeys[j] != key) continue;
+            result.usageError = portArgs[j] == portArgs[i]
+                                    ? "the port " + portArgs[i] + " is given more than once"
+                                    : portArgs[j] + " and " + portArgs[i] + " are the same port (" +
+                                          port.comName + ", " + port.devicePath + "): give it once";
+            return result;
+        }
+        chosenKeys.push_back(key);
+
+        PortEndpoint endpoint;
+        endpoint.label = portArgs[i];
+        endpoint.comName = port.comName;
+        endpoint.path = port.devicePath;
+        endpoint.table =
+            std::make_unique<SnapshotPortTable>(MakeSystemPortTable(paths), open, list);
+        endpoint.backend = MakeSerialBackend(*endpoint.table);
+        result.ports.push_back(std::move(endpoint));
+        result.errors.push_back({});
+    }
+    return result;
 }
 
 std::vector<PortInfo> ListPorts() {

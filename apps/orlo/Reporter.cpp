@@ -1,5 +1,7 @@
 #include "Reporter.h"
 
+#include "PortListing.h"
+
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -47,8 +49,8 @@ Reporter::~Reporter() {
     m_out.flush();
 }
 
-int Reporter::AddPort(const std::string& label) {
-    m_ports.push_back(PortLine{label, {}, {}});
+int Reporter::AddPort(const std::string& label, const std::string& comName) {
+    m_ports.push_back(PortLine{label, comName, {}, {}});
     return static_cast<int>(m_ports.size()) - 1;
 }
 
@@ -292,22 +294,28 @@ void Reporter::Sweep(int port, int max, int min, int timeMs, int tm) {
     PrintLine(m_out, p + "Tm: " + std::to_string(tm));
 }
 
-void Reporter::PortEntry(const PortInfo& info) {
+void Reporter::PortList(const std::vector<PortInfo>& ports) {
     if (m_options.json) {
-        Json(Dump({{"event", "port"},
-                   {"com", info.comName},
-                   {"path", info.devicePath},
-                   {"description", info.description}}));
+        for (const PortInfo& p : ports) {
+            Json(Dump({{"event", "port"},
+                       {"com", p.comName},
+                       {"path", p.devicePath},
+                       {"kernel", p.valueName},
+                       {"description", p.description},
+                       {"by_id", p.byId},
+                       {"by_path", p.byPath},
+                       {"vendor_id", p.vendorId},
+                       {"product_id", p.productId},
+                       {"manufacturer", p.manufacturer},
+                       {"product", p.product},
+                       {"serial", p.serialNumber},
+                       {"driver", p.driver}}));
+        }
         return;
     }
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%-7s ", info.comName.c_str());
-    std::string line = buffer;
-    std::snprintf(buffer, sizeof buffer, "%-22s ", info.devicePath.c_str());
-    line += buffer;
-    line += info.description;
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    PrintLine(m_out, line);
+    if (ports.empty()) return;
+    const std::vector<std::string> lines = PortListingLines(ports);
+    for (std::size_t i = m_options.quiet ? 1 : 0; i < lines.size(); ++i) PrintLine(m_out, lines[i]);
 }
 
 void Reporter::Header(const std::string& path) {
@@ -323,6 +331,7 @@ void Reporter::Result(int port, const Outcome& o) {
     if (m_options.json) {
         json j = {{"event", "result"},
                   {"port", label},
+                  {"com", m_ports[static_cast<std::size_t>(port)].comName},
                   {"ok", o.code == ExitCode::Completed},
                   {"exit", ToInt(o.code)},
                   {"outcome", std::string(ExitName(o.code))},
@@ -369,19 +378,22 @@ void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
     if (!Gang() || m_options.quiet) return;
     std::size_t labelWidth = 4;
     for (const PortLine& p : m_ports) labelWidth = std::max(labelWidth, p.label.size());
-    auto row = [&](const std::string& a, const std::string& b, const std::string& c) {
-        std::string line = a + std::string(labelWidth + 2 - a.size(), ' ') + b;
+    auto row = [&](const std::string& a, const std::string& com, const std::string& b,
+                   const std::string& c) {
+        std::string line = a + std::string(labelWidth + 2 - a.size(), ' ') + com;
+        line += std::string(com.size() < 7 ? 7 - com.size() : 1, ' ') + b;
         line += std::string(b.size() < 16 ? 16 - b.size() : 1, ' ') + c;
         while (!line.empty() && line.back() == ' ') line.pop_back();
         m_out << line << "\n";
     };
     m_out << "\n";
-    row("PORT", "RESULT", "MESSAGE");
+    row("PORT", "COM", "RESULT", "MESSAGE");
     for (std::size_t i = 0; i < m_ports.size() && i < outcomes.size(); ++i) {
         const Outcome& o = outcomes[i];
         std::string text = o.message;
         if (!o.detail.empty()) text += (text.empty() ? "" : " ") + o.detail;
-        row(m_ports[i].label, std::string(ExitName(o.code)), text);
+        row(m_ports[i].label, m_ports[i].comName.empty() ? "-" : m_ports[i].comName,
+            std::string(ExitName(o.code)), text);
     }
     m_out.flush();
 }

@@ -38,8 +38,9 @@ class Reporter {
              std::function<Clock::time_point()> now = {});
     ~Reporter();
 
-    // Ports of this run, in the order given; returns the port's index.
-    int AddPort(const std::string& label);
+    // Ports of this run, in the order given, with the COM name the port list gives each (empty
+    // when the port could not be named); returns the port's index.
+    int AddPort(const std::string& label, const std::string& comName = {});
     bool Gang() const { return m_ports.size() > 1; }
     const ReporterOptions& Options() const { return m_options; }
 
@@ -52,7 +53,9 @@ class Reporter {
     void DeviceLine(int port, const std::string& line, bool print);
     void CheckText(int port, const std::string& text);
     void Sweep(int port, int max, int min, int timeMs, int tm);
-    void PortEntry(const PortInfo& info);
+    // `orlo ports`: aligned columns under a heading (no heading with --quiet), or one object
+    // a port with every detail.
+    void PortList(const std::vector<PortInfo>& ports);
     void Header(const std::string& path);
     void Result(int port, const Outcome& outcome);
     // Draws live lines whose redraw the period held back, once the period allows. Called
@@ -65,6 +68,7 @@ class Reporter {
   private:
     struct PortLine {
         std::string label;
+        std::string comName;
         std::string line;     // the live line, when there is one
         std::string lastKey;  // what was last printed or drawn
         int lastPercent = -1;

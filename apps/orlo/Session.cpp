@@ -57,7 +57,7 @@ Session::Session(EventLoop& loop, PortEndpoint endpoint, Reporter& reporter,
     : m_loop(loop),
       m_endpoint(std::move(endpoint)),
       m_reporter(reporter),
-      m_port(reporter.AddPort(m_endpoint.label)),
+      m_port(reporter.AddPort(m_endpoint.label, m_endpoint.comName)),
       m_now(now ? std::move(now) : [] { return Clock::now(); }),
       m_window(loop, this) {
     OrloEnvironment env;

@@ -37,8 +37,10 @@ const std::map<std::string, int> kSweepActions = {
 };
 
 constexpr const char* kPortHelp =
-    "The device: a device path (/dev/ttyUSB0, a pseudo-terminal such as /dev/pts/3) or a COM "
-    "name from `orlo ports` (COM10). Default: $ORLO_PORT";
+    "The device: a path that leads to it (/dev/ttyUSB0, a /dev/serial/by-id/... link, a "
+    "relative path, a pseudo-terminal such as /dev/pts/3), a kernel name (ttyUSB0), a COM name "
+    "from `orlo ports` (COM10) or serial:NUMBER, the USB serial number of its adapter "
+    "(serial:A50285BI). Default: $ORLO_PORT";
 constexpr const char* kTimeoutHelp =
     "Give up when the device has not answered for SEC seconds: no reply frame came in that "
     "time (text lines the device prints do not count). 0: wait forever";
@@ -74,6 +76,7 @@ constexpr const char* kFooter =
     "\n"
     "Examples:\n"
     "  orlo ports\n"
+    "  orlo doctor --port /dev/ttyUSB0\n"
     "  orlo program application firmware.bin --port /dev/ttyUSB0\n"
     "  orlo program voice voice.adm --port COM10 --port COM11     (both at once)\n"
     "  orlo read application backup.bin --port /dev/ttyUSB0\n"
@@ -132,7 +135,25 @@ int main(int argc, char** argv) {
 
     // ports
     CLI::App* ports = app.add_subcommand(
-        "ports", "List the serial ports: COM name, device path, description (one a line)");
+        "ports",
+        "List the serial ports in columns: COM name, device, USB vendor:product, serial number,\n"
+        "driver, product and maker, stable link (/dev/serial/by-id); --json gives every detail");
+
+    // doctor
+    std::vector<std::string> doctorPorts;
+    CLI::App* doctor = app.add_subcommand(
+        "doctor",
+        "Check before a run what could stop it, one line a finding with what to do: the port\n"
+        "exists and is a serial device, you may open it (group dialout), no other program has it\n"
+        "open, ModemManager leaves it alone, an FTDI adapter's latency timer, and the line takes\n"
+        "115200 baud 8N1 raw. Exit status 0 when nothing blocks a run, else 3.");
+    doctor
+        ->add_option("-p,--port", doctorPorts,
+                     std::string(kPortHelp) + ". Repeat for several; default: every listed port")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->envname("ORLO_PORT")
+        ->type_name("DEV");
 
     // program
     Device programDevice;
@@ -151,9 +172,12 @@ int main(int argc, char** argv) {
     program->add_option("FILE", image, "The image file (raw bytes, at most the region's size)")
         ->required()
         ->type_name("FILE");
+    // One value each time, so --port may stand anywhere on the line (before FILE too).
     program
         ->add_option("-p,--port", programDevice.ports,
                      std::string(kPortHelp) + ". Repeat for gang programming")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->required()
         ->envname("ORLO_PORT")
         ->type_name("DEV");
@@ -270,6 +294,7 @@ int main(int argc, char** argv) {
     };
 
     if (*ports) return RunPorts(output);
+    if (*doctor) return RunDoctor(output, doctorPorts);
     if (*program) {
         DeviceArgs args;
         args.ports = programDevice.ports;

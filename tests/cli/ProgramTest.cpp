@@ -16,17 +16,17 @@ bool HasLine(const std::string& text, const std::string& line) {
 }
 
 // A row of the results table: the port, its result word and its message, in columns.
-bool TableRow(const std::string& table, const std::string& port, const std::string& result,
-              const std::string& message) {
+bool TableRow(const std::string& table, const std::string& port, const std::string& com,
+              const std::string& result, const std::string& message) {
     std::istringstream lines(table);
     std::string l;
     while (std::getline(lines, l)) {
         std::istringstream words(l);
-        std::string first, second;
-        words >> first >> second;
+        std::string first, comName, second;
+        words >> first >> comName >> second;
         std::string rest;
         std::getline(words >> std::ws, rest);
-        if (first == port) return second == result && rest == message;
+        if (first == port) return comName == com && second == result && rest == message;
     }
     return false;
 }
@@ -208,7 +208,8 @@ TEST_F(CliTest, GangFailsWhenAnyDeviceFails) {
     const std::string file = WriteFile("g.map", image);
 
     const RunResult r =
-        RunOrlo({"program", "map", file, "--port", good.SlavePath(), "--port", bad.SlavePath()});
+        RunOrlo({"program", "map", file, "--port", good.SlavePath(), "--port", bad.SlavePath()},
+                {"ORLO_EXTRA_PORTS="});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(good.GetDevice().ReadFlash(0x1F4000, image.size()), image);
     // Messages carry their port; the table lists every port's result.
@@ -216,10 +217,12 @@ TEST_F(CliTest, GangFailsWhenAnyDeviceFails) {
     EXPECT_TRUE(HasLine(r.err, bad.SlavePath() + ": Tx Error")) << r.err;
     const auto table = r.out.find("\nPORT ");
     ASSERT_NE(table, std::string::npos) << r.out;
-    EXPECT_TRUE(TableRow(r.out.substr(table), good.SlavePath(), "completed",
+    // Each pseudo-terminal has a COM name of its own, in the order given.
+    EXPECT_TRUE(TableRow(r.out.substr(table), good.SlavePath(), "COM80", "completed",
                          "Programming completed of Map data"))
         << r.out;
-    EXPECT_TRUE(TableRow(r.out.substr(table), bad.SlavePath(), "device-failure", "Tx Error"))
+    EXPECT_TRUE(
+        TableRow(r.out.substr(table), bad.SlavePath(), "COM81", "device-failure", "Tx Error"))
         << r.out;
 }
 

@@ -169,7 +169,10 @@ TEST_F(CliTest, PortsListsEveryPortWithItsComName) {
     const RunResult r = RunOrlo({"ports"}, {extra});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     bool found = false;
-    for (const auto& line : Lines(r.out)) {
+    const auto lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("COM    DEVICE", 0), 0u) << lines[0];  // the heading
+    for (const auto& line : std::vector<std::string>(lines.begin() + 1, lines.end())) {
         std::istringstream words(line);
         std::string com, path;
         words >> com >> path;

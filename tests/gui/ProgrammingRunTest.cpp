@@ -60,11 +60,12 @@ class Rig {
   public:
     explicit Rig(devsim::DeviceOptions device = {})
         : m_sim(std::move(device)),
-          m_ports(m_dir.Path("no-sysfs"), "/dev",
+          m_ports(
                   [this](const std::string& name) {
                       return name == LinuxPortTable::kExtraPortsVariable ? m_sim.SlavePath()
                                                                          : std::string();
-                  }),
+                  },
+                  LinuxPortTable::NoTtys),
           m_posix(&m_ports),
           serial(m_posix) {
         std::string error;

@@ -1,4 +1,5 @@
-// The Linux port table against a fake sysfs tree and device directory in a temporary folder.
+// The Linux port table against recorded tty devices whose nodes are files in a temporary
+// folder.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "SystemPorts.h"
 #include "posix/LinuxPortTable.h"
 
 namespace orlo {
@@ -14,51 +16,45 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FakeSysfs {
+class FakeTtys {
   public:
-    FakeSysfs() {
+    FakeTtys() {
         std::string pattern = (fs::temp_directory_path() / "orlo-ports-XXXXXX").string();
         root = mkdtemp(pattern.data());
-        fs::create_directories(Sys() / "class" / "tty");
         fs::create_directories(Dev());
-        fs::create_directories(Sys() / "bus" / "drivers" / "serial");
     }
-    ~FakeSysfs() {
+    ~FakeTtys() {
         std::error_code ec;
         fs::remove_all(root, ec);
     }
-    fs::path Sys() const { return root / "sys"; }
     fs::path Dev() const { return root / "dev"; }
 
-    // A tty class entry linked to a device folder under devices/, as the kernel lays it out.
-    // `driver` false leaves the device without a bound driver; `type` empty writes no type
-    // attribute; `node` false creates no device node.
-    fs::path AddTty(const std::string& name, const fs::path& deviceDir, bool driver = true,
-                    const std::string& type = "", bool node = true) {
-        const fs::path dev = Sys() / "devices" / deviceDir;
-        const fs::path ttyDir = dev / "tty" / name;
-        fs::create_directories(ttyDir);
-        if (driver)
-            fs::create_directory_symlink(Sys() / "bus" / "drivers" / "serial", dev / "driver");
-        fs::create_directory_symlink(dev, ttyDir / "device");
-        if (!type.empty()) Write(ttyDir / "type", type + "\n");
-        fs::create_directory_symlink(ttyDir, Sys() / "class" / "tty" / name);
+    // A tty as udev reports it. `driver` empty: no device bound (a console); `type` empty: the
+    // kernel publishes no UART type; `node` false: no device node.
+    void AddTty(const std::string& name, const std::string& driver, const std::string& type = "",
+                bool node = true) {
+        TtyRecord r;
+        r.kernelName = name;
+        r.devNode = (Dev() / name).string();
+        r.driver = driver;
+        r.uartType = type;
+        records.push_back(r);
         if (node) Write(Dev() / name, "");
-        return dev;
     }
-    // A USB device folder with its identity, and a ttyUSB/ttyACM port below its interface.
-    void AddUsb(const std::string& name, const std::string& usbDir, const std::string& vid,
-                const std::string& pid, const std::string& product) {
-        const fs::path usb = Sys() / "devices" / "pci0000:00" / usbDir;
-        fs::create_directories(usb);
-        Write(usb / "idVendor", vid + "\n");
-        Write(usb / "idProduct", pid + "\n");
-        if (!product.empty()) Write(usb / "product", product + "\n");
-        AddTty(name, fs::path("pci0000:00") / usbDir / (usbDir + ":1.0") / name);
+    // A USB serial port with the identity of its USB device.
+    void AddUsb(const std::string& name, const std::string& vid, const std::string& pid,
+                const std::string& product) {
+        AddTty(name, "usb-serial");
+        records.back().usb = {{"idVendor", vid}, {"idProduct", pid}};
+        if (!product.empty()) records.back().usb["product"] = product;
+    }
+    LinuxPortTable::TtySource Source() {
+        return [this] { return records; };
     }
     static void Write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
 
     fs::path root;
+    std::vector<TtyRecord> records;
 };
 
 std::map<std::string, PortInfo> ByName(const std::vector<PortInfo>& list) {
@@ -80,24 +76,21 @@ LinuxPortTable::EnvReader Env(std::string extra) {
 }
 
 TEST(LinuxPortTableTest, NamesFollowTheKernelNamesAndSkipPhantomsAndConsoles) {
-    FakeSysfs sys;
-    sys.AddUsb("ttyUSB0", "1-1", "0403", "6001", "FT232R USB UART");
-    sys.AddUsb("ttyUSB3", "1-2", "067b", "2303", "");
-    sys.AddUsb("ttyACM1", "1-3", "2341", "0043", "Uno");
-    sys.AddUsb("ttyUSB30", "1-4", "0403", "6001", "too far");            // beyond COM39: left out
-    sys.AddTty("ttyS0", "platform/serial8250/port0", true, "4");         // a real 16550A
-    sys.AddTty("ttyS1", "platform/serial8250/port1", true, "0");         // phantom slot
-    sys.AddTty("ttyS2", "platform/serial8250/port2", false, "4");        // no driver bound
-    sys.AddTty("ttyS3", "platform/serial8250/port3", true, "");          // no type, probe fails
-    sys.AddTty("ttyS4", "platform/serial8250/port4", true, "4", false);  // no device node
-    sys.AddTty("ttyS12", "platform/serial8250/port12", true, "4");
-    sys.AddTty("ttyAMA0", "platform/uart0", true, "3");
-    fs::create_directories(sys.Sys() / "devices" / "virtual" / "tty0");  // console: no device
-    fs::create_directory_symlink(sys.Sys() / "devices" / "virtual" / "tty0",
-                                 sys.Sys() / "class" / "tty" / "tty0");
-    FakeSysfs::Write(sys.Dev() / "tty0", "");
+    FakeTtys sys;
+    sys.AddUsb("ttyUSB0", "0403", "6001", "FT232R USB UART");
+    sys.AddUsb("ttyUSB3", "067b", "2303", "");
+    sys.AddUsb("ttyACM1", "2341", "0043", "Uno");
+    sys.AddUsb("ttyUSB30", "0403", "6001", "too far");  // beyond COM39: left out
+    sys.AddTty("ttyS0", "serial8250", "4");             // a real 16550A
+    sys.AddTty("ttyS1", "serial8250", "0");             // phantom slot
+    sys.AddTty("ttyS2", "", "4");                       // no driver bound
+    sys.AddTty("ttyS3", "serial8250", "");              // no type, probe fails
+    sys.AddTty("ttyS4", "serial8250", "4", false);      // no device node
+    sys.AddTty("ttyS12", "serial8250", "4");
+    sys.AddTty("ttyAMA0", "uart-pl011", "3");
+    sys.AddTty("tty0", "");  // console: no device
 
-    LinuxPortTable table(sys.Sys().string(), sys.Dev().string(), Env(""));
+    LinuxPortTable table(Env(""), sys.Source());
     ASSERT_TRUE(table.Open());
     const auto list = table.Enumerate();
     // In COM-number order; other UARTs numbered by name from COM70.
@@ -106,11 +99,11 @@ TEST(LinuxPortTableTest, NamesFollowTheKernelNamesAndSkipPhantomsAndConsoles) {
     auto m = ByName(list);
     EXPECT_EQ(m["COM1"].devicePath, (sys.Dev() / "ttyS0").string());
     EXPECT_EQ(m["COM1"].valueName, "ttyS0");
-    EXPECT_EQ(m["COM1"].description, "on-board serial port");
+    EXPECT_EQ(m["COM1"].description, "on-board serial port, serial8250");
     EXPECT_EQ(m["COM10"].devicePath, (sys.Dev() / "ttyUSB0").string());
-    EXPECT_EQ(m["COM10"].description, "USB 0403:6001 FT232R USB UART");
-    EXPECT_EQ(m["COM13"].description, "USB 067b:2303");
-    EXPECT_EQ(m["COM41"].description, "USB 2341:0043 Uno");
+    EXPECT_EQ(m["COM10"].description, "FT232R USB UART, USB 0403:6001, usb-serial");
+    EXPECT_EQ(m["COM13"].description, "USB serial port, USB 067b:2303, usb-serial");
+    EXPECT_EQ(m["COM41"].description, "Uno, USB 2341:0043, usb-serial");
     EXPECT_EQ(m["COM70"].devicePath, (sys.Dev() / "ttyAMA0").string());
     EXPECT_EQ(m["COM71"].devicePath, (sys.Dev() / "ttyS12").string());
 
@@ -120,27 +113,27 @@ TEST(LinuxPortTableTest, NamesFollowTheKernelNamesAndSkipPhantomsAndConsoles) {
 }
 
 TEST(LinuxPortTableTest, UsbPortKeepsItsNameWhenOthersComeAndGo) {
-    FakeSysfs sys;
-    sys.AddUsb("ttyUSB1", "1-2", "0403", "6001", "B");
-    LinuxPortTable table(sys.Sys().string(), sys.Dev().string(), Env(""));
+    FakeTtys sys;
+    sys.AddUsb("ttyUSB1", "0403", "6001", "B");
+    LinuxPortTable table(Env(""), sys.Source());
     EXPECT_EQ(Names(table.Enumerate()), (std::vector<std::string>{"COM11"}));
-    sys.AddUsb("ttyUSB0", "1-1", "0403", "6001", "A");
+    sys.AddUsb("ttyUSB0", "0403", "6001", "A");
     EXPECT_EQ(Names(table.Enumerate()), (std::vector<std::string>{"COM10", "COM11"}));
-    EXPECT_EQ(ByName(table.Enumerate())["COM11"].description, "USB 0403:6001 B");
+    EXPECT_EQ(ByName(table.Enumerate())["COM11"].description, "B, USB 0403:6001, usb-serial");
 }
 
 TEST(LinuxPortTableTest, ExtraPathsFromTheEnvironmentAndTheCallerFollowFromCom80) {
-    FakeSysfs sys;
-    sys.AddTty("ttyS0", "platform/serial8250/port0", true, "4");
+    FakeTtys sys;
+    sys.AddTty("ttyS0", "serial8250", "4");
     const std::string a = (sys.root / "pts-a").string();
     const std::string b = (sys.root / "pts-b").string();  // never created: not listed
     const std::string c = (sys.root / "pts-c").string();
     const std::string d = (sys.root / "pts-d").string();
-    FakeSysfs::Write(a, "");
-    FakeSysfs::Write(c, "");
-    FakeSysfs::Write(d, "");
+    FakeTtys::Write(a, "");
+    FakeTtys::Write(c, "");
+    FakeTtys::Write(d, "");
 
-    LinuxPortTable table(sys.Sys().string(), sys.Dev().string(), Env(a + "::" + b + ":" + c));
+    LinuxPortTable table(Env(a + "::" + b + ":" + c), sys.Source());
     table.AddExtraPath(d);
     table.AddExtraPath(d);                                    // once only
     table.AddExtraPath((sys.Dev() / "ttyS0").string());       // already COM1
@@ -157,12 +150,42 @@ TEST(LinuxPortTableTest, ExtraPathsFromTheEnvironmentAndTheCallerFollowFromCom80
     EXPECT_EQ(table.Resolve("COM81"), "");
 }
 
+TEST(LinuxPortTableTest, ExtraPortsKeepTheirNamesWhenAnotherGoesAway) {
+    FakeTtys sys;
+    sys.AddTty("ttyS0", "serial8250", "4");
+    const fs::path link = sys.root / "by-id-link";  // leads to ttyS0, which is listed as COM1
+    fs::create_symlink(sys.Dev() / "ttyS0", link);
+    const std::string pty = (sys.root / "pty").string();
+    FakeTtys::Write(pty, "");
+    LinuxPortTable table(Env(link.string() + ":" + pty), sys.Source());
+    EXPECT_EQ(ByName(table.Enumerate())["COM81"].devicePath, pty);
+    fs::remove(sys.Dev() / "ttyS0");  // the link now dangles
+    EXPECT_EQ(Names(table.Enumerate()), (std::vector<std::string>{"COM81"}));
+}
+
+TEST(LinuxPortTableTest, PortArgumentsAreNamedByTheirDevice) {
+    const auto cwd = fs::current_path();
+    fs::current_path("/dev");
+    const NamedPort kernel = NamePortArgument("ptmx");  // a bare kernel name
+    const NamedPort relative = NamePortArgument("./ptmx");
+    const NamedPort dotted = NamePortArgument("/dev/../dev/ptmx");
+    fs::current_path(cwd);
+    EXPECT_EQ(kernel.path, "/dev/ptmx");
+    EXPECT_EQ(fs::path(relative.path).lexically_normal(), "/dev/ptmx");
+    EXPECT_FALSE(kernel.deviceKey.empty());
+    EXPECT_EQ(relative.deviceKey, kernel.deviceKey);
+    EXPECT_EQ(dotted.deviceKey, kernel.deviceKey);
+    EXPECT_NE(NamePortArgument("/dev/null").deviceKey, kernel.deviceKey);
+    EXPECT_EQ(NamePortArgument("ttyNoSuchPort").path, "/dev/ttyNoSuchPort");
+    EXPECT_EQ(NamePortArgument("ttyNoSuchPort").deviceKey, "");
+}
+
 TEST(LinuxPortTableTest, ExtraPathsStopAtCom99) {
-    FakeSysfs sys;
-    LinuxPortTable table(sys.Sys().string(), sys.Dev().string(), Env(""));
+    FakeTtys sys;
+    LinuxPortTable table(Env(""), sys.Source());
     for (int i = 0; i < 25; ++i) {
         const std::string p = (sys.root / ("pty" + std::to_string(i))).string();
-        FakeSysfs::Write(p, "");
+        FakeTtys::Write(p, "");
         table.AddExtraPath(p);
     }
     const auto list = table.Enumerate();
@@ -172,16 +195,15 @@ TEST(LinuxPortTableTest, ExtraPathsStopAtCom99) {
     EXPECT_EQ(list.back().devicePath, (sys.root / "pty19").string());
 }
 
-TEST(LinuxPortTableTest, OpenFailsOnlyWithNoSysfsAndNoExtraPaths) {
-    FakeSysfs sys;
-    const std::string missing = (sys.root / "no-sys").string();
-    LinuxPortTable bare(missing, sys.Dev().string(), Env(""));
+TEST(LinuxPortTableTest, OpenFailsOnlyWithNoTtysAndNoExtraPaths) {
+    FakeTtys sys;
+    LinuxPortTable bare(Env(""), LinuxPortTable::NoTtys);
     EXPECT_FALSE(bare.Open());
     EXPECT_TRUE(bare.Enumerate().empty());
 
     const std::string pty = (sys.root / "pty").string();
-    FakeSysfs::Write(pty, "");
-    LinuxPortTable withEnv(missing, sys.Dev().string(), Env(pty));
+    FakeTtys::Write(pty, "");
+    LinuxPortTable withEnv(Env(pty), LinuxPortTable::NoTtys);
     ASSERT_TRUE(withEnv.Open());
     EXPECT_EQ(Names(withEnv.Enumerate()), (std::vector<std::string>{"COM80"}));
 }

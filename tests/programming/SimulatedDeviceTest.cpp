@@ -36,7 +36,7 @@ class SimRig {
   public:
     explicit SimRig(devsim::DeviceOptions device = {})
         : m_sim(std::move(device)),
-          m_ports("/sys", "/dev",
+          m_ports(
                   [this](const std::string& name) {
                       return name == LinuxPortTable::kExtraPortsVariable ? m_sim.SlavePath()
                                                                          : std::string();

@@ -1,14 +1,11 @@
 #include "posix/LinuxPortTable.h"
 
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace orlo {
@@ -38,27 +35,21 @@ int NumberAfter(const std::string& name, const std::string& prefix) {
     return n;
 }
 
-// First line of a sysfs attribute, without surrounding blanks; empty when unreadable.
-std::string ReadAttribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) return {};
-    const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = line.find_last_not_of(" \t\r\n");
-    return line.substr(first, last - first + 1);
+// A UART with hardware behind it: the kernel's type 0 (unknown) marks the slots it reserves
+// without any. With no type known, an 8250-style slot is taken for a phantom and any other
+// driver's port for real.
+bool IsRealUart(const TtyRecord& tty) {
+    if (!tty.uartType.empty()) return tty.uartType != "0";
+    return NumberAfter(tty.kernelName, "ttyS") < 0;
 }
 
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(p, ec);
-}
-
-// The same file under two spellings (a symlink, "..") counts once.
-std::string Canonical(const std::string& path) {
-    std::error_code ec;
-    fs::path c = fs::weakly_canonical(path, ec);
-    return ec ? path : c.string();
+PortInfo Entry(const std::string& valueName, const std::string& devicePath,
+               const std::string& description) {
+    PortInfo info;
+    info.valueName = valueName;
+    info.devicePath = devicePath;
+    info.description = description;
+    return info;
 }
 
 std::string ComName(int number) {
@@ -72,14 +63,23 @@ std::string DefaultEnv(const std::string& name) {
 
 }  // namespace
 
-LinuxPortTable::LinuxPortTable(std::string sysfsRoot, std::string devDir, EnvReader env)
-    : m_sysfsRoot(std::move(sysfsRoot)),
-      m_devDir(std::move(devDir)),
-      m_env(env ? std::move(env) : EnvReader(DefaultEnv)) {}
+LinuxPortTable::LinuxPortTable(EnvReader env, TtySource ttys)
+    : m_env(env ? std::move(env) : EnvReader(DefaultEnv)),
+      m_systemTtys(!ttys),
+      m_ttys(ttys ? std::move(ttys) : TtySource(ScanTtys)) {}
+
+std::string LinuxPortTable::DeviceKey(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+    if (S_ISCHR(st.st_mode))
+        return "c:" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    return "f:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
 
 bool LinuxPortTable::Open() {
     std::error_code ec;
-    return fs::is_directory(fs::path(m_sysfsRoot) / "class" / "tty", ec) || !ExtraPaths().empty();
+    if (m_systemTtys ? fs::is_directory("/sys/class/tty", ec) : !m_ttys().empty()) return true;
+    return !ExtraPaths().empty();
 }
 
 void LinuxPortTable::AddExtraPath(const std::string& path) {
@@ -103,82 +103,31 @@ std::vector<LinuxPortTable::ExtraPath> LinuxPortTable::ExtraPaths() const {
     return paths;
 }
 
-std::string LinuxPortTable::UsbDescription(const std::string& deviceDir) const {
-    std::error_code ec;
-    const fs::path root = fs::canonical(m_sysfsRoot, ec);
-    fs::path p = fs::canonical(deviceDir, ec);
-    if (ec) return "USB serial port";
-    // The USB device is the nearest ancestor of the port that carries idVendor and idProduct.
-    while (p.has_relative_path() && p != root && p.string().rfind(root.string(), 0) == 0) {
-        if (Exists(p / "idVendor") && Exists(p / "idProduct")) {
-            std::string text =
-                "USB " + ReadAttribute(p / "idVendor") + ":" + ReadAttribute(p / "idProduct");
-            const std::string product = ReadAttribute(p / "product");
-            if (!product.empty()) text += " " + product;
-            return text;
-        }
-        p = p.parent_path();
-    }
-    return "USB serial port";
-}
-
-bool LinuxPortTable::IsRealUart(const std::string& name, const std::string& ttyDir,
-                                const std::string& node) const {
-    // The kernel reports the UART type of its serial ports; type 0 (unknown) marks the slots
-    // it reserves without any hardware behind them.
-    const fs::path typeFile = fs::path(ttyDir) / "type";
-    if (Exists(typeFile)) {
-        const std::string type = ReadAttribute(typeFile);
-        return !type.empty() && type != "0";
-    }
-
-    // Older kernels lack the attribute: ask the driver. Non-blocking, so a missing carrier
-    // cannot hold the open.
-    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0) {
-        serial_struct info{};
-        const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0;
-        ::close(fd);
-        if (known) return info.type != PORT_UNKNOWN;
-    }
-    // No answer: an 8250-style slot is taken for a phantom, any other driver's port is real.
-    return NumberAfter(name, "ttyS") < 0;
-}
-
 std::vector<LinuxPortTable::Candidate> LinuxPortTable::SystemPorts() const {
     std::vector<Candidate> ports;
     std::vector<Candidate> others;
-    const fs::path classDir = fs::path(m_sysfsRoot) / "class" / "tty";
-    std::error_code ec;
-    fs::directory_iterator it(classDir, ec);
-    if (ec) return ports;
-    for (const auto& entry : it) {
-        const std::string name = entry.path().filename().string();
-        const std::string ttyDir = entry.path().string();
-        const std::string node = (fs::path(m_devDir) / name).string();
+    for (const TtyRecord& tty : m_ttys()) {
         // Only ports with a driver-bound device; virtual consoles, ptmx and the like have none.
-        if (!Exists(fs::path(ttyDir) / "device" / "driver") || !Exists(node)) continue;
-
-        Candidate c{0, {name, "", node, ""}};
-        if (int n = NumberAfter(name, "ttyUSB"); n >= 0) {
-            if (n >= kUsbCount) continue;
-            c.comNumber = kUsbFirst + n;
-            c.info.description = UsbDescription(ttyDir + "/device");
-            ports.push_back(c);
-        } else if (int m = NumberAfter(name, "ttyACM"); m >= 0) {
-            if (m >= kUsbCount) continue;
-            c.comNumber = kAcmFirst + m;
-            c.info.description = UsbDescription(ttyDir + "/device");
-            ports.push_back(c);
-        } else if (IsRealUart(name, ttyDir, node)) {
-            c.info.description = "on-board serial port";
-            const int s = NumberAfter(name, "ttyS");
-            if (s >= 0 && s < kOnboardCount) {
-                c.comNumber = kOnboardFirst + s;
-                ports.push_back(c);
-            } else {
-                others.push_back(c);
-            }
+        if (tty.driver.empty()) continue;
+        Candidate c{0, Entry(tty.kernelName, tty.devNode, "")};
+        c.info.deviceKey = DeviceKey(tty.devNode);
+        if (c.info.deviceKey.empty()) continue;  // no device node
+        const int usb = NumberAfter(tty.kernelName, "ttyUSB");
+        const int acm = NumberAfter(tty.kernelName, "ttyACM");
+        if (usb >= 0 || acm >= 0) {
+            if (std::max(usb, acm) >= kUsbCount) continue;
+            c.comNumber = usb >= 0 ? kUsbFirst + usb : kAcmFirst + acm;
+        } else if (!IsRealUart(tty)) {
+            continue;
+        }
+        DescribeTty(tty, &c.info);
+        if (c.comNumber > 0) {
+            ports.push_back(std::move(c));
+        } else if (const int s = NumberAfter(tty.kernelName, "ttyS"); s >= 0 && s < kOnboardCount) {
+            c.comNumber = kOnboardFirst + s;
+            ports.push_back(std::move(c));
+        } else {
+            others.push_back(std::move(c));
         }
     }
     // Other UARTs are numbered in name order; they are fixed on the board, so the order holds.
@@ -187,30 +136,29 @@ std::vector<LinuxPortTable::Candidate> LinuxPortTable::SystemPorts() const {
     });
     for (std::size_t i = 0; i < others.size() && i < static_cast<std::size_t>(kOtherCount); ++i) {
         others[i].comNumber = kOtherFirst + static_cast<int>(i);
-        ports.push_back(others[i]);
+        ports.push_back(std::move(others[i]));
     }
     return ports;
 }
-
 std::vector<PortInfo> LinuxPortTable::Enumerate() {
     std::vector<Candidate> ports = SystemPorts();
 
-    // Extra paths take their number from their place in the list, so one that goes away does
-    // not rename the others. A path that is already listed (under any spelling) is skipped.
+    // Extra paths take their number from their place in the list, so one that goes away, or
+    // leads to a port listed already (under any spelling), does not rename the others.
     std::vector<std::string> seen;
-    for (const auto& p : ports) seen.push_back(Canonical(p.info.devicePath));
+    for (const auto& p : ports) seen.push_back(p.info.deviceKey);
     int number = kExtraFirst;
     for (const ExtraPath& extra : ExtraPaths()) {
         if (number > kExtraLast) break;
-        const std::string canonical = Canonical(extra.path);
-        if (std::find(seen.begin(), seen.end(), canonical) != seen.end()) continue;
-        seen.push_back(canonical);
         const int com = number++;
-        if (!Exists(extra.path)) continue;
-        ports.push_back(
-            {com,
-             {extra.path, "", extra.path,
-              extra.fromEnvironment ? "extra port (environment)" : "extra port (added)"}});
+        const std::string key = DeviceKey(extra.path);
+        if (key.empty() || std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(key);
+        PortInfo info =
+            Entry(extra.path, extra.path,
+                  extra.fromEnvironment ? "extra port (environment)" : "extra port (added)");
+        info.deviceKey = key;
+        ports.push_back({com, std::move(info)});
     }
 
     std::sort(ports.begin(), ports.end(),

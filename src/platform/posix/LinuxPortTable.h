@@ -1,5 +1,6 @@
-// The table of serial ports on Linux, read from sysfs each time the list is asked for, plus
-// extra device paths (a simulated device's pseudo-terminal) from the environment or the caller.
+// The table of serial ports on Linux, from udev's tty devices each time the list is asked for,
+// plus extra device paths (a simulated device's pseudo-terminal) from the environment or the
+// caller.
 //
 // COM numbers, fixed by the kernel's name of a port so that a port keeps its name while it
 // stays plugged in (the kernel keeps ttyUSBn / ttyACMn for as long as the device is there):
@@ -9,8 +10,11 @@
 //   other real UARTs        -> COM70 .. COM79  (ttyS9 and up, ttyAMA*, ...; sorted by name)
 //   extra paths             -> COM80 .. COM99  (ORLO_EXTRA_PORTS in order, then AddExtraPath)
 // A port that does not fit its range is left out, so no name ever has more than two digits.
+// An extra path's number is its place in the list of extra paths, so one that is missing, or
+// leads to a port listed already, leaves the names of the others as they are.
 // Phantom UARTs (a ttyS entry the kernel reserves without hardware behind it: port type 0)
-// are left out, and so is every entry whose device node does not exist.
+// are left out, and so is every tty without a driver-bound device (consoles, pseudo-terminals)
+// and every entry whose device node does not exist.
 #pragma once
 
 #include <functional>
@@ -18,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "posix/UdevPorts.h"
 #include "serial/PortTable.h"
 
 namespace orlo {
@@ -26,14 +31,19 @@ class LinuxPortTable : public IPortTable {
   public:
     // Reads an environment variable; empty when it is not set.
     using EnvReader = std::function<std::string(const std::string&)>;
+    // The system's tty devices; tests hand in recorded ones.
+    using TtySource = std::function<std::vector<TtyRecord>()>;
 
     static constexpr const char* kExtraPortsVariable = "ORLO_EXTRA_PORTS";
 
-    // `sysfsRoot` holds class/tty (normally /sys), `devDir` the device nodes (normally /dev);
-    // `env` reads the environment (the process environment when empty). Tests pass a fake tree.
-    explicit LinuxPortTable(std::string sysfsRoot = "/sys", std::string devDir = "/dev",
-                            EnvReader env = {});
+    // `env` reads the environment (the process environment when empty); `ttys` gives the tty
+    // devices (udev's, through ScanTtys, when empty).
+    explicit LinuxPortTable(EnvReader env = {}, TtySource ttys = {});
 
+    // A source of no tty devices at all: only extra paths are listed.
+    static std::vector<TtyRecord> NoTtys() { return {}; }
+
+    // False only when the system has no tty class to ask and no extra path is given.
     bool Open() override;
     std::vector<PortInfo> Enumerate() override;
     // Accepts "COM12" and the device-namespace form "\\.\COM12".
@@ -42,6 +52,11 @@ class LinuxPortTable : public IPortTable {
     // Adds a device path to the list (for example the command line's --port PATH). A path that
     // is already listed is not added twice.
     void AddExtraPath(const std::string& path);
+
+    // The device a path leads to, the same for every spelling of it: a character device by its
+    // device number ("c:188:0"), any other file by its file system and inode. Empty when the
+    // path leads nowhere.
+    static std::string DeviceKey(const std::string& path);
 
   private:
     struct Candidate {
@@ -54,13 +69,10 @@ class LinuxPortTable : public IPortTable {
     };
     std::vector<Candidate> SystemPorts() const;
     std::vector<ExtraPath> ExtraPaths() const;
-    std::string UsbDescription(const std::string& deviceDir) const;
-    bool IsRealUart(const std::string& name, const std::string& ttyDir,
-                    const std::string& node) const;
 
-    std::string m_sysfsRoot;
-    std::string m_devDir;
     EnvReader m_env;
+    bool m_systemTtys;  // the tty devices are udev's (set before m_ttys takes the source)
+    TtySource m_ttys;
     mutable std::mutex m_mutex;  // guards m_added
     std::vector<std::string> m_added;
 };

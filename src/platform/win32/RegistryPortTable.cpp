@@ -81,6 +81,7 @@ std::vector<PortInfo> RegistryPortTable::Enumerate() {
             port.valueName = win32::Narrow(std::wstring(name, nameChars));
             const std::string com = NormalizeComName(port.comName);
             port.devicePath = com.empty() ? port.comName : kDeviceNamespace + com;
+            port.deviceKey = com;
             port.description = port.valueName;
             ports.push_back(std::move(port));
         }
@@ -96,6 +97,7 @@ std::vector<PortInfo> RegistryPortTable::Enumerate() {
         PortInfo port;
         port.comName = named;
         port.devicePath = kDeviceNamespace + named;
+        port.deviceKey = named;
         port.description = "named on the command line";
         ports.push_back(std::move(port));
     }

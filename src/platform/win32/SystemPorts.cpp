@@ -5,15 +5,22 @@
 
 namespace orlo {
 
-std::unique_ptr<IPortTable> MakeSystemPortTable(const std::string& namedPort) {
+std::unique_ptr<IPortTable> MakeSystemPortTable(const std::vector<std::string>& namedPorts) {
     auto table = std::make_unique<RegistryPortTable>();
-    if (!namedPort.empty()) table->AddNamedPort(namedPort);
+    for (const std::string& named : namedPorts)
+        if (!named.empty()) table->AddNamedPort(named);
     return table;
 }
 
 std::unique_ptr<ISerialBackend> MakeSerialBackend(IPortTable&) {
     // Windows opens "COM3" and "\\.\COM12" itself.
     return std::make_unique<Win32SerialBackend>();
+}
+
+NamedPort NamePortArgument(const std::string& portArg) {
+    // A port is its COM name on Windows: "com7" and "\\.\COM7" are COM7.
+    const std::string com = RegistryPortTable::NormalizeComName(portArg);
+    return {com.empty() ? portArg : com, com};
 }
 
 }  // namespace orlo
