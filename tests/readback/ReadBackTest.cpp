@@ -251,6 +251,7 @@ TEST_P(ReadBackEnding, ChosenFileIsReplacedOnlyByAWholeRegion) {
     EXPECT_EQ(fs::exists(partial), c.partialKept);
     if (c.partialKept) {
         EXPECT_TRUE(ReadAll(partial) == blocks);
+        EXPECT_EQ(fs::status(partial).permissions() & fs::perms::all, perms);
         EXPECT_EQ(wnd().BoxTexts(),
                   std::vector<std::string>{"Reading stopped: " + std::to_string(blocks.size()) +
                                            " of 241664 bytes are kept in " + partial.string() +

@@ -46,17 +46,21 @@ std::string FreeNameBeside(const std::string& path, const std::string& suffix) {
     return {};
 }
 
+bool CopyPermissions(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    const fs::file_status old = fs::status(Utf8Path(from), ec);
+    if (!fs::exists(old)) return true;
+    fs::permissions(Utf8Path(to), old.permissions(), fs::perm_options::replace, ec);
+    return !ec;
+}
+
 bool ReplaceFile(const std::string& fresh, const std::string& target, std::string* why) {
     std::error_code ec;
     const fs::path to = Utf8Path(target);
-    const fs::file_status old = fs::status(to, ec);
-    if (fs::exists(old)) {
-        // The user chose who may read the old file; the new one keeps that choice.
-        fs::permissions(Utf8Path(fresh), old.permissions(), fs::perm_options::replace, ec);
-        if (ec) {
-            if (why) *why = ec.message();
-            return false;
-        }
+    // The user chose who may read the old file; the new one keeps that choice.
+    if (!CopyPermissions(target, fresh)) {
+        if (why) *why = "its permissions cannot be carried over";
+        return false;
     }
     fs::rename(Utf8Path(fresh), to, ec);
     if (ec) {

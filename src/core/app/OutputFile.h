@@ -27,6 +27,9 @@ std::string ResolvedOutput(const std::string& path);
 // Empty when none is free.
 std::string FreeNameBeside(const std::string& path, const std::string& suffix);
 
+// Gives `to` the permissions of `from` when `from` exists. False when they could not be set.
+bool CopyPermissions(const std::string& from, const std::string& to);
+
 // Puts the finished file `fresh` in place of `target`. An existing target's permissions are
 // carried over first. On failure `fresh` is left as it is and `why` says what went wrong.
 bool ReplaceFile(const std::string& fresh, const std::string& target, std::string* why);

@@ -115,10 +115,6 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
     }
     const auto size = static_cast<uint32_t>(length);
 
-    // The counters and the frame a read-back under way needs are about to be replaced.
-    const std::string stopped = AbandonReadBack();
-    if (!stopped.empty()) AfxMessageBox(stopped);
-
     m_wnd->BeginWaitCursor();
     m_image.Fill(0xFF);
     // The whole file in large reads, in file order; then the file must be at its end.

@@ -106,8 +106,8 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
         } else if (partial.empty() || !CreateEmptyFile(partial)) {
             AfxMessageBox(CanNotWrite(chosen.fullPath));
         } else {
-            const std::string stopped = AbandonReadBack();
-            if (!stopped.empty()) AfxMessageBox(stopped);
+            // The partial file is as private as the file it will replace.
+            CopyPermissions(target, partial);
             const FlashRegion& region = Region(row.region);
             m_readBackPath = partial;
             m_readBackTarget = target;
@@ -116,10 +116,12 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
             m_imageSize = region.maxSize;
             m_txLen = READ_REQUEST_LEN;
             m_retryCount = 0;
-            m_readBackActive = m_comm.m_bConnected.load() != 0;  // no port: no run begins
+            m_readBackActive = true;
             BuildReadRequest(m_txFrame.data(), row.readCommand, m_imageBase);
             m_progressBar.SetPos(0);
             SendFrame(READ_REQUEST_LEN);
+            // No port: no run begins, and no empty partial file is left behind.
+            if (!m_comm.m_bConnected.load()) AbandonReadBack();
         }
     }
     UpdateData(false);
