@@ -100,6 +100,9 @@ QWidget* CreateEdit(const ControlTemplate& row, QWidget* parent) {
 
 QWidget* CreateList(const ControlTemplate& row, QWidget* parent) {
     auto* list = new QListWidget(parent);
+    // Every entry is one row of text: the view then lays out any number of rows without asking
+    // each one for its size, which keeps a long device log cheap to extend and to scroll.
+    list->setUniformItemSizes(true);
     list->setSortingEnabled(!(row.style & kStyleUnsorted));
     const bool always = row.style & kStyleScrollAlways;
     if (row.style & kStyleVScroll)

@@ -1,5 +1,7 @@
 #include "QtWindow.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -23,6 +25,8 @@
 namespace orlo::gui {
 
 namespace {
+
+constexpr int kListRefresh = 50;  // ms between refreshes of a list widget, at most
 
 uintptr_t CommandParam(int id, int notification) {
     return (static_cast<uintptr_t>(notification & 0xFFFF) << 16) |
@@ -155,21 +159,60 @@ void QtWindow::OnControlChanged(int id) {
             if (state.curSel < 0 && combo->isEditable()) combo->setEditText(QString());
         }
         UpdatePortDetails(id);
-    } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
-        const int count = static_cast<int>(state.items.size());
-        bool same = list->count() <= count;
-        for (int i = 0; same && i < list->count(); ++i)
-            same = list->item(i)->text().toStdString() == state.items[static_cast<size_t>(i)];
-        if (!same) list->clear();
-        // Lines are only ever appended while the device talks: add the new ones.
-        for (int i = list->count(); i < count; ++i)
-            list->addItem(Text(state.items[static_cast<size_t>(i)]));
-        if (list->currentRow() != state.curSel) {
-            list->setCurrentRow(state.curSel);
-            if (state.curSel >= 0) list->scrollToItem(list->item(state.curSel));
+    } else if (qobject_cast<QListWidget*>(widget)) {
+        // Entries and selection reach the widget at the next refresh, all at once.
+        m_listsDirty.insert(id);
+        if (!m_listTimer) {
+            m_listTimer = new QTimer(this);
+            m_listTimer->setSingleShot(true);
+            m_listTimer->setInterval(kListRefresh);
+            QObject::connect(m_listTimer, &QTimer::timeout, this, [this] { FlushLists(); });
         }
+        if (!m_listTimer->isActive()) m_listTimer->start();
     } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
         bar->setValue(state.pos);
+    }
+}
+
+int QtWindow::ListDeleteString(int id, int index) {
+    // Rows from `index` on no longer match the entries; the rows before it still do.
+    auto it = m_listRowsValid.find(id);
+    if (it != m_listRowsValid.end() && index >= 0)
+        it->second = std::min(it->second, static_cast<std::size_t>(index));
+    return WindowBase::ListDeleteString(id, index);
+}
+
+void QtWindow::FlushLists() {
+    if (m_listTimer) m_listTimer->stop();
+    const std::set<int> dirty = std::move(m_listsDirty);
+    m_listsDirty.clear();
+    for (int id : dirty) FlushList(id);
+}
+
+// Adding entries costs the new rows only; emptying the list costs one clear. Rows that may
+// differ from the entries (after a deletion) are taken off from the end and added again.
+void QtWindow::FlushList(int id) {
+    auto* list = qobject_cast<QListWidget*>(Widget(id));
+    if (list == nullptr) return;
+    QScopedValueRollback<bool> syncing(m_syncing, true);
+    const ControlState& state = Control(id);
+    const std::size_t count = state.items.size();
+    std::size_t valid = std::min({m_listRowsValid[id], static_cast<std::size_t>(list->count()),
+                                  count});
+    if (valid == 0) {
+        list->clear();
+    } else {
+        while (static_cast<std::size_t>(list->count()) > valid)
+            delete list->takeItem(list->count() - 1);
+    }
+    QStringList rows;
+    rows.reserve(static_cast<int>(count - valid));
+    for (std::size_t i = valid; i < count; ++i) rows << Text(state.items[i]);
+    list->addItems(rows);
+    m_listRowsValid[id] = count;
+    if (list->currentRow() != state.curSel) {
+        list->setCurrentRow(state.curSel);
+        if (state.curSel >= 0) list->scrollToItem(list->item(state.curSel));
     }
 }
 
@@ -231,6 +274,7 @@ void QtWindow::Destroy() {
         timer->deleteLater();
     }
     m_timers.clear();
+    if (m_listTimer) m_listTimer->stop();
     while (m_waitCursors > 0) EndWaitCursor();
     WindowBase::Destroy();
 }

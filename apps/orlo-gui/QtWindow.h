@@ -99,6 +99,11 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     bool SetTimer(unsigned id, unsigned periodMs) override;
     bool KillTimer(unsigned id) override;
     void FillSolidRect(int x, int y, int w, int h, uint32_t rgb) override;
+    int ListDeleteString(int id, int index) override;
+
+    // Brings every list widget up to date with its entries now, instead of at the next
+    // refresh (tests and benchmarks read the widgets).
+    void FlushLists();
     void DrawBitmapFile(const std::string& path, int x, int y, int w, int h) override;
 
   protected:
@@ -112,6 +117,7 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     intptr_t Dispatch(uint32_t msg, uintptr_t wParam, intptr_t lParam);
     void Connect(int id, QWidget* widget);
     void UpdatePortDetails(int id);
+    void FlushList(int id);
     int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
                        unsigned type);
 
@@ -126,6 +132,11 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     QPointer<QLabel> m_portLabel;
     std::map<unsigned, QTimer*> m_timers;  // children of this object
     std::vector<std::function<void()>> m_afterHandlers;
+    // List widgets are refreshed at most every kListRefresh: a device may add thousands of
+    // entries a second. Per list, how many leading rows are known to equal the entries.
+    std::map<int, std::size_t> m_listRowsValid;
+    std::set<int> m_listsDirty;
+    QTimer* m_listTimer = nullptr;
     bool m_manualTimers = false;
     bool m_syncing = false;  // mirroring into widgets: their signals are not the user's
     int m_depth = 0;

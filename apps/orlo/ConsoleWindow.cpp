@@ -45,6 +45,16 @@ FileDialogResult ConsoleWindow::DoFileDialog(const FileDialogRequest&) {
 }
 
 int ConsoleWindow::ListAddString(int id, const std::string& text) {
+    if (id == IDC_LIST_LOG) {
+        // Every line is printed as it arrives; the list itself is never shown. Only the latest
+        // entries are kept, so a device that talks for hours does not fill the memory. Old
+        // entries go in batches: the cost per line stays constant.
+        auto& items = Mutable(id).items;
+        if (items.size() >= 2 * kLogEntriesKept) {
+            items.erase(items.begin(), items.end() - static_cast<long>(kLogEntriesKept));
+            Mutable(id).curSel = -1;
+        }
+    }
     const int index = WindowBase::ListAddString(id, text);
     if (id == IDC_LIST_LOG) m_listener->OnLogEntry(text);
     return index;

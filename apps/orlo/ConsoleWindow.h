@@ -34,6 +34,9 @@ class ConsoleWindowListener {
 
 class ConsoleWindow : public WindowBase {
   public:
+    // Entries of the log list box kept at least (and at most twice as many).
+    static constexpr std::size_t kLogEntriesKept = 64;
+
     ConsoleWindow(EventLoop& loop, ConsoleWindowListener* listener);
     ~ConsoleWindow() override;
 

@@ -14,6 +14,7 @@
 #include "GangRunner.h"
 #include "Interrupt.h"
 #include "PlatformPorts.h"
+#include "app/OutputFile.h"
 
 namespace orlo::cli {
 
@@ -49,14 +50,14 @@ bool CheckInput(Reporter& reporter, const std::string& path) {
     return false;
 }
 
-// A file the command writes: its folder must exist and it must not be a folder itself.
+// A file the command writes: its folder must exist, and when it exists it must be a regular
+// file (or a link to one). Refused before any port is opened: a pipe would hold the command in
+// its open and a device node would receive the data.
 bool CheckOutput(Reporter& reporter, const std::string& path) {
     std::error_code ec;
     const fs::path p(path);
-    std::string problem;
-    if (fs::is_directory(p, ec))
-        problem = "it is a directory";
-    else if (!p.parent_path().empty() && !fs::is_directory(p.parent_path(), ec))
+    std::string problem = OutputRefusal(path);
+    if (problem.empty() && !p.parent_path().empty() && !fs::is_directory(p.parent_path(), ec))
         problem = "no such directory " + p.parent_path().string();
     if (problem.empty()) return true;
     reporter.Error(-1, "cannot write " + path + ": " + problem);
@@ -111,7 +112,7 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
     for (const Entry& e : entries) outcomes.push_back(e.session ? e.session->Result() : e.failed);
     const ExitCode code = GangRunner::Combine(outcomes);
     reporter.Finish(outcomes, ToInt(code));
-    return ToInt(code);
+    return reporter.Conclude(ToInt(code));
 }
 
 }  // namespace

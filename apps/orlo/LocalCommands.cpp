@@ -66,14 +66,14 @@ int RunPorts(const OutputOptions& output) {
     reporter.PortList(ports);
     if (ports.empty()) reporter.Error(-1, "no serial ports found");
     reporter.Finish({}, 0);
-    return 0;
+    return reporter.Conclude(0);
 }
 
 int RunBmp2h(const OutputOptions& output, int bits, const std::string& bitmap) {
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
     auto finish = [&reporter](ExitCode code) {
         reporter.Finish({}, ToInt(code));
-        return ToInt(code);
+        return reporter.Conclude(ToInt(code));
     };
     // The header's name is the bitmap's without "bmp", plus "h": any other name would give a
     // header path nobody asked for.

@@ -20,7 +20,7 @@ constexpr BoxVerdict kDevice{BoxKind::Failure, ExitCode::DeviceFailure};
 constexpr BoxVerdict kFile{BoxKind::Failure, ExitCode::FileProblem};
 constexpr BoxVerdict kWarning{BoxKind::Warning, ExitCode::Completed};
 
-const std::array<Known, 18> kKnown = {{
+const std::array<Known, 22> kKnown = {{
     {"Can not use COM port!", kPort, false},
     {"The port is not ready. Try again!", kPort, false},
     {"Tx Error", kDevice, false},
@@ -39,6 +39,10 @@ const std::array<Known, 18> kKnown = {{
     {kHeaderWriteFailed, kFile, false},
     {kBmpCannotOpen, kFile, false},
     {"The device leaves the ", kWarning, true},
+    {kBmpLayoutPrefix, kFile, true},
+    {kBmpCompressed, kFile, false},
+    {kBmpNoPalette, kFile, false},
+    {kArrayRenamedPrefix, kWarning, true},
 }};
 
 }  // namespace

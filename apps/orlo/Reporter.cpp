@@ -2,7 +2,9 @@
 
 #include "PortListing.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "ExitCodes.h"
@@ -46,7 +48,21 @@ Reporter::Reporter(std::ostream& out, std::ostream& err, ReporterOptions options
 
 Reporter::~Reporter() {
     if (m_drawn > 0 && !Gang()) m_out << "\n";
+    FlushOut();
+}
+
+void Reporter::FlushOut() {
     m_out.flush();
+    // The first failure is the one to tell: the stream stays failed after it.
+    if (!m_out && m_outError == 0) m_outError = errno != 0 ? errno : EIO;
+}
+
+int Reporter::Conclude(int exitCode) {
+    FlushOut();
+    if (m_outError == 0 || m_outError == EPIPE) return exitCode;  // a reader that left: quiet
+    m_err << "orlo: cannot write to standard output: " << std::strerror(m_outError) << "\n";
+    m_err.flush();
+    return ToInt(ExitCode::FileProblem);
 }
 
 int Reporter::AddPort(const std::string& label, const std::string& comName) {
@@ -56,7 +72,7 @@ int Reporter::AddPort(const std::string& label, const std::string& comName) {
 
 void Reporter::Json(const std::string& object) {
     m_out << object << "\n";
-    m_out.flush();
+    FlushOut();
 }
 
 std::string Reporter::Prefix(int port) const {
@@ -72,7 +88,7 @@ void Reporter::ClearLive() {
         m_out << "\r\x1b[K";
     m_drawn = 0;
     m_screen.clear();
-    m_out.flush();
+    FlushOut();
 }
 
 void Reporter::DrawLive(bool force) {
@@ -92,7 +108,7 @@ void Reporter::DrawLive(bool force) {
     }
     m_live = true;
     m_pending = false;
-    m_out.flush();
+    FlushOut();
     m_lastDraw = now;
 }
 
@@ -152,13 +168,16 @@ void Reporter::PrintLine(std::ostream& stream, const std::string& text) {
         } else {
             // One port: the progress line stays as it is, the message goes below it.
             m_out << "\n";
-            m_out.flush();
+            FlushOut();
             m_drawn = 0;
             m_pending = false;
         }
     }
     stream << text << "\n";
-    stream.flush();
+    if (&stream == &m_out)
+        FlushOut();
+    else
+        stream.flush();
     // The lines come back at the next redraw: messages that follow one another in the same
     // period cost one clear and one redraw between them.
     if (live && Gang()) DrawLive();
@@ -368,7 +387,7 @@ void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
         // Leave the live lines standing with their last state.
         if (!Gang()) m_out << "\n";
         m_drawn = 0;
-        m_out.flush();
+        FlushOut();
     }
     m_finished = true;
     if (m_options.json) {
@@ -395,7 +414,7 @@ void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
         row(m_ports[i].label, m_ports[i].comName.empty() ? "-" : m_ports[i].comName,
             std::string(ExitName(o.code)), text);
     }
-    m_out.flush();
+    FlushOut();
 }
 
 }  // namespace orlo::cli

@@ -64,6 +64,12 @@ class Reporter {
     // The end of the run: the live lines stay as they are, the results table of several
     // ports follows, and --json gets its last object.
     void Finish(const std::vector<Outcome>& outcomes, int exitCode);
+    // True once a write to standard output has failed (a full disk, a reader that left).
+    bool OutputBroken() const { return m_outError != 0; }
+    // The command's exit status: `exitCode`, or 5 with one sentence on standard error when
+    // standard output could not take what was printed. A reader that left (a closed pipe, as
+    // with `| head -1`) is not an error of the command and stays quiet.
+    int Conclude(int exitCode);
 
   private:
     struct PortLine {
@@ -77,6 +83,7 @@ class Reporter {
     void Json(const std::string& object);
     std::string Prefix(int port) const;
     void PrintLine(std::ostream& stream, const std::string& text);
+    void FlushOut();
     void ClearLive();
     // `force`: draw now, whatever the period says (the end of the run).
     void DrawLive(bool force = false);
@@ -93,6 +100,7 @@ class Reporter {
     bool m_pending = false;             // a change waits for the redraw period
     Clock::time_point m_lastDraw{};
     bool m_finished = false;
+    int m_outError = 0;  // errno of the first failed write to standard output
 };
 
 }  // namespace orlo::cli

@@ -226,6 +226,11 @@ void Session::Poll() {
         Confirmed();
         return;
     }
+    // The log's lines have nowhere to go: it ends (the exit status says why, see Conclude).
+    if (m_command.kind == CommandKind::Log && m_reporter.OutputBroken()) {
+        Finish(ExitCode::Completed, {});
+        return;
+    }
     if (m_command.kind == CommandKind::Log && m_command.duration.count() > 0 &&
         now - m_runStart >= m_command.duration) {
         Finish(ExitCode::Completed, {});
@@ -267,12 +272,17 @@ void Session::Finish(ExitCode code, const std::string& message, const std::strin
 void Session::Close() {
     if (m_closed || !m_finished) return;
     m_closed = true;
+    // A read-back that did not complete leaves the chosen file as it was; the outcome below
+    // names the partial file instead of the dialog's box.
+    if (m_command.kind == CommandKind::Read) m_dlg->AbandonReadBack();
     if (m_dlg->m_comm.m_bConnected.load() && m_window.IsControlEnabled(IDC_CLOSE)) Click(IDC_CLOSE);
-    if (m_command.kind == CommandKind::Read && m_started) {
+    if (m_command.kind == CommandKind::Read && m_started && !m_dlg->m_readBackPath.empty()) {
+        // The file that holds the blocks: the chosen one when the run completed, otherwise
+        // the partial file beside it.
         std::error_code ec;
-        const auto size = std::filesystem::file_size(m_command.path, ec);
-        if (!ec && m_dlg->m_readBackPath == m_command.path) {
-            m_outcome.file = m_command.path;
+        const auto size = std::filesystem::file_size(m_dlg->m_readBackPath, ec);
+        if (!ec) {
+            m_outcome.file = m_dlg->m_readBackPath;
             m_outcome.fileBytes = size;
             m_outcome.partial = m_outcome.code != ExitCode::Completed;
         }

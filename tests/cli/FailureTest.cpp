@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <thread>
 
 #include "CliFixture.h"
@@ -57,10 +58,13 @@ TEST_F(CliTest, AHangUpMidReadKeepsThePartialFile) {
     options.faults.hangUpAfter = 5;  // five blocks answered, then the line is gone
     auto& sim = StartDevice(options);
     const std::string out = (dir / "voice.adm").string();
+    const std::string backup(3 * 4096 + 5, 'b');  // what the user had: a dead line keeps it
+    std::ofstream(out, std::ios::binary) << backup;
     const RunResult r = RunOrlo({"read", "voice", out, "--port", sim.SlavePath(), "-t", "1"});
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_EQ(fs::file_size(out), 5u * 4096);
-    EXPECT_NE(r.err.find("partial read-back: 20480 of 2048000 bytes kept in " + out),
+    EXPECT_EQ(ReadText(out), backup);
+    EXPECT_EQ(fs::file_size(out + ".partial"), 5u * 4096);
+    EXPECT_NE(r.err.find("partial read-back: 20480 of 2048000 bytes kept in " + out + ".partial"),
               std::string::npos)
         << r.err;
 }
@@ -83,12 +87,13 @@ TEST_F(CliTest, CtrlCClosesThePortAndKeepsThePartialReadBack) {
     paced.baud = 115200;  // a whole voice region takes minutes: the run is surely interrupted
     auto& sim = StartDevice({}, paced);
     const std::string out = (dir / "voice.adm").string();
+    const std::string partial = out + ".partial";
     Child read(BinPath("orlo"), {"read", "voice", out, "--port", sim.SlavePath()});
     ASSERT_TRUE(read.Started());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     auto size = [&] {
         std::error_code ec;
-        const auto n = fs::file_size(out, ec);
+        const auto n = fs::file_size(partial, ec);
         return ec ? 0 : n;
     };
     while (size() < 2 * 4096 && std::chrono::steady_clock::now() < deadline) {
@@ -99,11 +104,12 @@ TEST_F(CliTest, CtrlCClosesThePortAndKeepsThePartialReadBack) {
     read.Signal(SIGINT);
     const RunResult r = read.Wait(kRunLimit);
     EXPECT_EQ(r.exitCode, 130);
-    const auto kept = fs::file_size(out);
+    const auto kept = fs::file_size(partial);
+    EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(kept % 4096, 0u);
     EXPECT_NE(r.err.find(sim.SlavePath() + ": interrupted"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("partial read-back: " + std::to_string(kept) +
-                         " of 2048000 bytes kept in " + out),
+                         " of 2048000 bytes kept in " + partial),
               std::string::npos)
         << r.err;
 
@@ -210,6 +216,69 @@ TEST_F(CliTest, HelpGuidesANewUser) {
         EXPECT_NE(program.out.find(word), std::string::npos) << word;
     const RunResult sweep = RunOrlo({"sweep", "--help"});
     EXPECT_NE(sweep.out.find("max+100"), std::string::npos);
+}
+
+
+// Outputs that are not regular files are refused before the port opens: a pipe would hold the
+// command in its open for ever, a device node would receive the data.
+TEST_F(CliTest, OutputsThatAreNotRegularFilesAreRefusedBeforeThePortOpens) {
+    auto& sim = StartDevice();
+    const std::string fifo = (dir / "pipe.bin").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = (dir / "tty.bin").string();
+    fs::create_symlink(sim.SlavePath(), link);
+    const std::vector<std::vector<std::string>> commands = {
+        {"read", "user", fifo},
+        {"read", "user", "/dev/null"},
+        {"read", "user", link},
+        {"log", "--output", fifo, "--duration", "1"},
+    };
+    for (std::vector<std::string> args : commands) {
+        const std::string out = args[2];  // the output file of each command
+        args.insert(args.end(), {"--port", sim.SlavePath()});
+        const RunResult r = RunOrlo(args, {}, std::chrono::seconds(20));
+        EXPECT_FALSE(r.timedOut) << args[2];
+        EXPECT_EQ(r.exitCode, 5) << args[2];
+        EXPECT_NE(r.err.find("cannot write " + out + ": it is not a regular file"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(sim.GetDevice().Stats().frames, 0u);
+}
+
+// What a command prints must not be lost in silence: a standard output that cannot take it ends
+// the command with exit 5 and one sentence. (A reader that left, as with `| head -1`, is not an
+// error of the command and stays quiet.)
+TEST_F(CliTest, AStandardOutputThatFailsEndsTheCommandWithExit5) {
+    auto& sim = StartDevice();
+    std::atomic<bool> done{false};
+    std::thread printer([&] {
+        while (!done.load()) {
+            sim.PrintLine("device ready");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const std::vector<std::vector<std::string>> commands = {
+        {"ports", "--json"},
+        {"check", "--port", sim.SlavePath()},
+        {"sweep", "read", "--port", sim.SlavePath()},
+        {"--json", "check", "--port", sim.SlavePath()},
+        {"log", "--port", sim.SlavePath(), "--duration", "600"},  // ends at its first line
+    };
+    for (const auto& command : commands) {
+        std::vector<std::string> args = {"-c", "exec \"$0\" \"$@\" > /dev/full", BinPath("orlo")};
+        args.insert(args.end(), command.begin(), command.end());
+        Child child("/bin/sh", args);
+        const RunResult r = child.Wait(std::chrono::seconds(60));
+        EXPECT_FALSE(r.timedOut) << command[0];
+        EXPECT_EQ(r.exitCode, 5) << command[0] << ": " << r.err;
+        const std::string sentence = "orlo: cannot write to standard output: No space left on device";
+        const std::size_t said = r.err.find(sentence);
+        EXPECT_NE(said, std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(sentence, said + 1), std::string::npos) << r.err;
+    }
+    done = true;
+    printer.join();
 }
 
 }  // namespace

@@ -104,10 +104,10 @@ TEST_F(CliTest, JsonReportsFailuresAndPartialFiles) {
     EXPECT_EQ(results[0]["exit"], 4);
     EXPECT_EQ(results[0]["outcome"], "timeout");
     EXPECT_EQ(results[0]["partial"], true);
-    EXPECT_EQ(results[0]["file"], out);
+    EXPECT_EQ(results[0]["file"], out + ".partial");
     EXPECT_EQ(results[0]["bytes"], 2 * 4096);
     EXPECT_EQ(results[0]["expected_bytes"], 1892352);
-    EXPECT_EQ(fs::file_size(out), 2u * 4096);
+    EXPECT_EQ(fs::file_size(out + ".partial"), 2u * 4096);
     EXPECT_EQ(events.back()["exit"], 4);
 }
 

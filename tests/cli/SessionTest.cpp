@@ -73,6 +73,33 @@ void SettleAndSend(Session& session, Session::Clock::time_point& now) {
     session.Poll();
 }
 
+// The command line prints every device line as it comes and keeps only the latest list
+// entries: memory does not grow with the lines of a device that talks for hours.
+TEST_F(SessionTest, LogKeepsABoundedListAndPrintsEveryLine) {
+    CommandSpec log;
+    log.kind = CommandKind::Log;
+    session->Start(log);
+    ASSERT_NE(port(), nullptr);
+    SettleAndSend(*session, now);
+    constexpr int kLines = 1000;
+    std::vector<uint8_t> bytes;
+    std::string expected;
+    for (int i = 0; i < kLines; ++i) {
+        const std::string line = "line " + std::to_string(i);
+        expected += line + "\n";
+        bytes.insert(bytes.end(), line.begin(), line.end());
+        bytes.insert(bytes.end(), {'\r', '\n'});
+    }
+    port()->Inject(bytes);
+    ASSERT_TRUE(PumpUntil([&] { return out.str().size() >= expected.size(); }));
+    EXPECT_EQ(out.str(), expected);
+    const auto items = session->Window().ListItems(IDC_LIST_LOG);
+    EXPECT_LE(items.size(), 2 * ConsoleWindow::kLogEntriesKept);
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(items.back(), "line 999\r\n");
+    EXPECT_EQ(session->Window().Control(IDC_LIST_LOG).curSel, static_cast<int>(items.size()) - 1);
+}
+
 TEST_F(SessionTest, TheLineSettlesBeforeTheFirstFrameAndTheTimeoutCountsOnlyReplies) {
     CommandSpec check;
     check.kind = CommandKind::Check;

@@ -89,11 +89,12 @@ TEST_F(FileFaults, ADiskThatFillsStopsTheReadBackAsPartial) {
     SmallDisk disk(dir / "small-disk", 64);
     auto device = Device({});
     if (!disk.Mounted()) {
-        // Every write fails at once: nothing is kept, and the run says so.
+        // No small disk here; /dev/full is a device, which is refused before the port opens.
         RecordProperty("full_disk", "/dev/full: " + disk.Why());
         const RunResult r = Orlo({"read", "voice", "/dev/full", "--port", device->Port()});
         EXPECT_EQ(r.exitCode, kExitFileProblem);
-        EXPECT_NE(r.err.find("Can not write /dev/full"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("cannot write /dev/full: it is not a regular file"), std::string::npos)
+            << r.err;
         EXPECT_EQ(r.out.find("Reading completed"), std::string::npos) << r.out;
         return;
     }
@@ -101,14 +102,16 @@ TEST_F(FileFaults, ADiskThatFillsStopsTheReadBackAsPartial) {
     const fs::path out = disk.Dir() / "voice.adm";
     const RunResult r = Orlo({"read", "voice", out.string(), "--port", device->Port()});
     EXPECT_EQ(r.exitCode, kExitFileProblem);
-    EXPECT_NE(r.err.find("Can not write " + out.string()), std::string::npos) << r.err;
+    const fs::path partial = out.string() + ".partial";
+    EXPECT_NE(r.err.find("Can not write " + partial.string()), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Reading completed"), std::string::npos) << r.out;
     // Whole blocks only, exactly as many as reported, and the flash's own.
-    const Bytes got = ReadFile(out);
+    const Bytes got = ReadFile(partial);
     EXPECT_GT(got.size(), 0u);
     EXPECT_EQ(got.size() % kBlock, 0u);
     EXPECT_TRUE(got == Slice(flash, 0, got.size()));
-    EXPECT_NE(r.err.find(PartialReport(got.size(), kVoiceSize, out.string())), std::string::npos)
+    EXPECT_NE(r.err.find(PartialReport(got.size(), kVoiceSize, partial.string())),
+              std::string::npos)
         << r.err;
 }
 
@@ -117,6 +120,10 @@ TEST_F(FileFaults, AHeaderThatDoesNotFitTheDiskIsReported) {
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
     const fs::path bmp = disk.Dir() / "logo.bmp";
     WriteFile(bmp, test::BuildBmp(test::BmpParams{}));
+    // The header path is a link to the user's existing header: a failed write keeps both.
+    const Bytes old = {'o', 'l', 'd'};
+    WriteFile(disk.Dir() / "kept.h", old);
+    fs::create_symlink("kept.h", disk.Dir() / "logo.h");
     {
         // Fill the disk up to its last byte.
         std::ofstream fill(disk.Dir() / "fill", std::ios::binary);
@@ -126,7 +133,9 @@ TEST_F(FileFaults, AHeaderThatDoesNotFitTheDiskIsReported) {
     const RunResult r = Orlo({"bmp2h", "--bits", "1", bmp.string()});
     EXPECT_EQ(r.exitCode, kExitFileProblem);
     EXPECT_NE(r.err.find("Can not write header file!"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(disk.Dir() / "logo.h"));
+    EXPECT_TRUE(fs::is_symlink(disk.Dir() / "logo.h"));
+    EXPECT_TRUE(ReadFile(disk.Dir() / "kept.h") == old);
+    EXPECT_FALSE(fs::exists(disk.Dir() / "kept.h.new"));
 }
 
 // The device's text lines must not be lost in silence: a log file that cannot take them is

@@ -32,7 +32,8 @@ class LineFaults : public FaultTest {
 
     // A stopped read-back of the voice region: the file holds whole blocks, exactly as many as
     // reported, and they are the flash's.
-    void ExpectPartialVoice(const RunResult& r, const fs::path& file) {
+    void ExpectPartialVoice(const RunResult& r, const fs::path& chosen) {
+        const fs::path file = chosen.string() + ".partial";
         const Bytes got = ReadFile(file);
         EXPECT_EQ(got.size() % kBlock, 0u);
         EXPECT_GT(got.size(), 0u);
@@ -65,7 +66,8 @@ TEST_F(LineFaults, AHangUpMidReadBackKeepsThePartialFile) {
     EXPECT_EQ(r.exitCode, kExitTimeout);
     EXPECT_NE(r.err.find(kTimedOut), std::string::npos) << r.err;
     ExpectPartialVoice(r, out);
-    EXPECT_EQ(fs::file_size(out), 5u * kBlock);
+    EXPECT_EQ(fs::file_size(out.string() + ".partial"), 5u * kBlock);
+    EXPECT_FALSE(fs::exists(out));
 }
 
 // The device process dies (as a USB adapter pulled out of its socket would take the port with
@@ -76,7 +78,7 @@ TEST_F(LineFaults, APortThatDisappearsMidReadBackEndsItAsPartial) {
     Process read(BinPath("orlo"), {"read", "voice", out.string(), "--port", device->Port(),
                                    "--timeout", kTimeoutArg});
     ASSERT_TRUE(read.Started());
-    ASSERT_TRUE(WaitForFileSize(read, out, 2 * kBlock)) << read.Err();
+    ASSERT_TRUE(WaitForFileSize(read, out.string() + ".partial", 2 * kBlock)) << read.Err();
     device->Kill();
     const RunResult r = read.Wait(kHangLimit);
     EXPECT_FALSE(r.timedOut);

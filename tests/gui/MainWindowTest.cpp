@@ -9,6 +9,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -67,6 +68,50 @@ class MainWindowTest : public ::testing::Test {
     RecordingPrompts prompts;
     std::unique_ptr<GuiSession> session;
 };
+
+// The log list widget follows its entries through additions, deletions from the end (a log
+// start) and from the middle, and selections, whatever the order; it is refreshed in batches.
+TEST(LogListWidget, MirrorsTheEntriesAfterEveryKindOfChange) {
+    struct Op {
+        char kind;  // 'a': add `n` entries, 'd': delete entry `n` (-1: the last), 's': select `n`
+        int n;
+    };
+    const std::vector<std::vector<Op>> sequences = {
+        {{'a', 5}},
+        {{'a', 50}, {'d', -1}, {'d', -1}, {'a', 3}},
+        {{'a', 20}, {'d', 0}, {'d', 7}, {'a', 2}, {'s', 4}},
+        {{'a', 30}, {'s', 29}, {'d', -1}, {'d', -1}},
+        {{'a', 10}, {'d', -1}, {'d', -1}, {'d', -1}, {'d', -1}, {'d', -1},
+         {'d', -1}, {'d', -1}, {'d', -1}, {'d', -1}, {'d', -1}, {'a', 1}},
+    };
+    for (std::size_t k = 0; k < sequences.size(); ++k) {
+        QtWindow layer;
+        QListWidget list;
+        layer.Bind(IDC_LIST_LOG, &list);
+        int added = 0;
+        for (std::size_t step = 0; step < sequences[k].size(); ++step) {
+            const Op& op = sequences[k][step];
+            if (op.kind == 'a')
+                for (int i = 0; i < op.n; ++i)
+                    layer.ListSetCurSel(IDC_LIST_LOG,
+                                        layer.ListAddString(IDC_LIST_LOG,
+                                                            "line " + std::to_string(added++) +
+                                                                "\r\n"));
+            if (op.kind == 'd')
+                layer.ListDeleteString(IDC_LIST_LOG,
+                                       op.n < 0 ? layer.ListGetCount(IDC_LIST_LOG) - 1 : op.n);
+            if (op.kind == 's') layer.ListSetCurSel(IDC_LIST_LOG, op.n);
+            if (step % 2 == 1) layer.FlushLists();  // refreshes fall between changes too
+        }
+        layer.FlushLists();
+        const auto& items = layer.Control(IDC_LIST_LOG).items;
+        ASSERT_EQ(list.count(), static_cast<int>(items.size())) << "sequence " << k;
+        for (int i = 0; i < list.count(); ++i)
+            EXPECT_EQ(list.item(i)->text().toStdString(), items[static_cast<std::size_t>(i)])
+                << "sequence " << k << " row " << i;
+        EXPECT_EQ(list.currentRow(), layer.Control(IDC_LIST_LOG).curSel) << "sequence " << k;
+    }
+}
 
 TEST_F(MainWindowTest, StartsReadyWithTheTitleAnEmptyBarAndOpenAndCloseDisabled) {
     EXPECT_EQ(window().windowTitle(), QStringLiteral("for RDX-5812LQ Ver 1.0"));

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "protocol/Crc16.h"
 #include "support/DialogFixture.h"
+#include "support/TestSystem.h"
 
 namespace orlo {
 namespace {
@@ -122,7 +124,7 @@ TEST_P(ReadBackRegion, WholeRegionReachesTheFileInOrder) {
     EXPECT_EQ(req.flags, 6u);
     EXPECT_EQ(req.filter, c.filter);
     EXPECT_FALSE(req.ownedByDialog);
-    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_FALSE(fs::exists(file));  // the chosen file appears only with the whole region
 
     const uint32_t blocks = c.length / BLOCK_SIZE;
     std::string expected;
@@ -157,6 +159,7 @@ TEST_P(ReadBackRegion, WholeRegionReachesTheFileInOrder) {
     EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{c.done});
     EXPECT_FALSE(dlg().m_readBackActive);
     EXPECT_EQ(dlg().m_readBackPath, file.string());
+    EXPECT_FALSE(fs::exists(file.string() + ".partial"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,13 +213,112 @@ INSTANTIATE_TEST_SUITE_P(
                    {{1, "Ready"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ReadBackTest, ChoosingAnExistingFileEmptiesItBeforeTheFirstRequest) {
-    const fs::path file = dir / "old.dat";
-    std::ofstream(file, std::ios::binary) << std::string(10000, 'x');
-    Start(&COrloDlg::OnReadUser, file);
-    EXPECT_EQ(fs::file_size(file), 0u);
-    EXPECT_EQ(f.TakeWrites().size(), 1u);
+// How a read-back into an existing file ends, and what the user is left with: the old file
+// until the whole region has arrived, the blocks read so far beside it otherwise.
+struct EndingCase {
+    const char* name;
+    uint32_t blocks;   // read replies delivered
+    bool closePort;    // then the port is closed
+    bool replaced;     // the chosen file holds the blocks
+    bool partialKept;  // the blocks stay in the partial file
+};
+
+class ReadBackEnding : public ReadBackTest, public ::testing::WithParamInterface<EndingCase> {};
+
+TEST_P(ReadBackEnding, ChosenFileIsReplacedOnlyByAWholeRegion) {
+    const EndingCase& c = GetParam();
+    const fs::path file = dir / "backup.bin";
+    const fs::path partial = dir / "backup.bin.partial";
+    const std::string old(5000, 'o');
+    std::ofstream(file, std::ios::binary) << old;
+    const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(file, perms);
+
+    // Two regions: the user region completes after one block, the application's needs 59.
+    const bool user = c.replaced;
+    Start(user ? &COrloDlg::OnReadUser : &COrloDlg::OnReadApplication, file);
+    std::string blocks;
+    for (uint32_t i = 0; i < c.blocks; ++i) {
+        const Bytes data = BlockData(i);
+        blocks.append(data.begin(), data.end());
+        Deliver(ReadReply(user ? 0x4A : 0x1A, (user ? 0x3C2000 : 0x3C3000) + i * BLOCK_SIZE, data));
+        EXPECT_TRUE(ReadAll(file) == (c.replaced && i + 1 == c.blocks ? blocks : old));
+    }
+    if (c.closePort) dlg().OnClosePort();
+
+    EXPECT_TRUE(ReadAll(file) == (c.replaced ? blocks : old));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, perms);
+    EXPECT_EQ(fs::exists(partial), c.partialKept);
+    if (c.partialKept) {
+        EXPECT_TRUE(ReadAll(partial) == blocks);
+        EXPECT_EQ(fs::status(partial).permissions() & fs::perms::all, perms);
+        EXPECT_EQ(wnd().BoxTexts(),
+                  std::vector<std::string>{"Reading stopped: " + std::to_string(blocks.size()) +
+                                           " of 241664 bytes are kept in " + partial.string() +
+                                           "; " + file.string() + " is unchanged"});
+    }
+    EXPECT_FALSE(dlg().m_readBackActive);
 }
+
+INSTANTIATE_TEST_SUITE_P(Endings, ReadBackEnding,
+                         ::testing::Values(EndingCase{"Completed", 1, false, true, false},
+                                           EndingCase{"ClosedAfterTwoBlocks", 2, true, false, true},
+                                           EndingCase{"ClosedBeforeAnyBlock", 0, true, false,
+                                                      false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+bool MakeLink(const fs::path& to, const fs::path& at) {
+    std::error_code ec;
+    fs::create_symlink(to, at, ec);
+    return !ec && fs::exists(at);
+}
+
+// Only a regular file (or a link to one) is written: a pipe would hold the window in its open,
+// a device node would receive the flash. Refused before anything is sent.
+struct OutputCase {
+    const char* name;
+    std::function<bool(const fs::path&)> make;  // what is at the chosen path; false: no such
+                                                // thing on this system
+    const char* refusal;                        // nullptr: accepted
+};
+
+class ReadBackOutput : public ReadBackTest, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(ReadBackOutput, OnlyRegularFilesAreWritten) {
+    const OutputCase& c = GetParam();
+    const fs::path chosen = dir / "out.dat";
+    if (!c.make(chosen)) GTEST_SKIP() << "this system cannot make it";
+    Start(&COrloDlg::OnReadUser, chosen);
+    if (c.refusal) {
+        EXPECT_EQ(wnd().BoxTexts(),
+                  std::vector<std::string>{"Can not write " + chosen.string() + ": " + c.refusal});
+        EXPECT_TRUE(f.TakeWrites().empty());
+        EXPECT_FALSE(dlg().m_readBackActive);
+        return;
+    }
+    const Bytes data = BlockData(0);
+    Deliver(ReadReply(0x4A, 0x3C2000, data));
+    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Reading completed of User Data"});
+    EXPECT_TRUE(fs::is_symlink(chosen));  // the link stays; the file it names is replaced
+    EXPECT_TRUE(ReadAll(chosen) == std::string(data.begin(), data.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ReadBackOutput,
+    ::testing::Values(
+        OutputCase{"Fifo", [](const fs::path& p) { return test::MakeFifo(p.string()); },
+                   "it is not a regular file"},
+        OutputCase{"DeviceNode", [](const fs::path& p) { return MakeLink("/dev/null", p); },
+                   "it is not a regular file"},
+        OutputCase{"Directory", [](const fs::path& p) { return fs::create_directory(p); },
+                   "it is a directory"},
+        OutputCase{"LinkToRegularFile",
+                   [](const fs::path& p) {
+                       std::ofstream(p.string() + ".real") << "old";
+                       return MakeLink(p.filename().string() + ".real", p);
+                   },
+                   nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReadBackTest, CancelledDialogTouchesNothing) {
     dlg().m_outputPath = (dir / "device.txt").string();
@@ -281,21 +383,21 @@ TEST_F(ReadBackTest, RepliesThatBelongToNoRunAreIgnored) {
     Start(&COrloDlg::OnReadMap, map);
     f.TakeWrites();
     Deliver(ReadReply(0x1A, 0x1F4000, data));
-    EXPECT_EQ(fs::file_size(map), 0u);
+    EXPECT_EQ(fs::file_size(map.string() + ".partial"), 0u);
     EXPECT_TRUE(f.TakeWrites().empty());
     EXPECT_EQ(dlg().m_imageOffset, 0u);
 
     // A reply too short to hold a block.
     Bytes shortReply = {0x04, 0x00, 0x0B, 0x3A, 0x00, 0x1F, 0x40, 0x00, 0x00, 0x00, 0x03};
     Deliver(shortReply);
-    EXPECT_EQ(fs::file_size(map), 0u);
+    EXPECT_EQ(fs::file_size(map.string() + ".partial"), 0u);
     EXPECT_TRUE(f.TakeWrites().empty());
 
     // After a check request has replaced the read request, the late block is not taken.
     dlg().OnCheckApplication();
     f.TakeWrites();
     Deliver(ReadReply(0x3A, 0x1F4000, data));
-    EXPECT_EQ(fs::file_size(map), 0u);
+    EXPECT_EQ(fs::file_size(map.string() + ".partial"), 0u);
     EXPECT_TRUE(f.TakeWrites().empty());
     EXPECT_EQ(wnd().boxes.size(), 1u);
 }
@@ -314,12 +416,13 @@ TEST_F(ReadBackTest, FileThatCannotBeAppendedStopsTheRun) {
     const fs::path file = sub / "app.bin";
     Start(&COrloDlg::OnReadApplication, file);
     Deliver(ReadReply(0x1A, 0x3C3000, BlockData(0)));
-    EXPECT_EQ(fs::file_size(file), BLOCK_SIZE);
+    EXPECT_EQ(fs::file_size(file.string() + ".partial"), BLOCK_SIZE);
     f.TakeWrites();
 
     fs::remove_all(sub);
     Deliver(ReadReply(0x1A, 0x3C4000, BlockData(1)));
-    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Can not write " + file.string()});
+    EXPECT_EQ(wnd().BoxTexts(),
+              std::vector<std::string>{"Can not write " + file.string() + ".partial"});
     EXPECT_TRUE(f.TakeWrites().empty());
     EXPECT_FALSE(dlg().m_readBackActive);
     EXPECT_EQ(dlg().m_progress, 0);
@@ -350,7 +453,7 @@ TEST_F(ReadBackTest, NakResendsTheIdenticalRequestFourTimes) {
     // The device may still answer the request last sent: the run goes on from there.
     Deliver(ReadReply(0x1A, 0x3C4000, BlockData(1)));
     EXPECT_EQ(f.TakeWrites().size(), 1u);
-    EXPECT_EQ(fs::file_size(dir / "app.bin"), 2 * BLOCK_SIZE);
+    EXPECT_EQ(fs::file_size(dir / "app.bin.partial"), 2 * BLOCK_SIZE);
 }
 
 TEST_F(ReadBackTest, CheckRequestAndHexText) {

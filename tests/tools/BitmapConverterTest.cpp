@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/BitmapConverter.h"
@@ -262,6 +263,53 @@ INSTANTIATE_TEST_SUITE_P(
                  "const unsigned char w[] = {\n0x08,0x04,0x02,0x01,\n0x80,0x40,0x20,0x10};",
                  {}}),
     [](const auto& info) { return info.param.name; });
+
+// Longer information headers (as image editors write by default): the colour table follows the
+// whole header, the pixels follow the colour table. Layouts that cannot be read are refused.
+BmpParams WithInfo(BmpParams s, uint32_t infoSize, uint32_t compression = 0) {
+    s.infoSize = infoSize;
+    s.compression = compression;
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ExactText,
+    ::testing::Values(
+        TextCase{"Mono108", BitmapKind::Mono, BuildBmp(WithInfo(ArrowParams(), 108)), "arrow",
+                 kArrowText, {}},
+        TextCase{"Mono124", BitmapKind::Mono, BuildBmp(WithInfo(ArrowParams(), 124)), "arrow",
+                 kArrowText, {}},
+        TextCase{"MonoBlackEntry124", BitmapKind::Mono, BuildBmp(WithInfo(BlackArrow(), 124)),
+                 "arrow", "const unsigned char arrow[] = {\n0x0f,0xf0,\n0x01,0x80};", {}},
+        TextCase{"Gray124",
+                 BitmapKind::Gray,
+                 [] {
+                     BmpParams s;
+                     s.width = 8;
+                     s.height = 1;
+                     s.bits = 4;
+                     s.entry1 = 0;
+                     s.rows = {{0x12, 0x34, 0x56, 0x78}};
+                     return BuildBmp(WithInfo(s, 124));
+                 }(),
+                 "g",
+                 "const unsigned char _4bitg[] = {\n0x48,0x2c,0x6a,0x1e};",
+                 {}},
+        TextCase{"OtherHeader64", BitmapKind::Mono, BuildBmp(WithInfo(ArrowParams(), 64)), "arrow",
+                 "", {"BMP layout is not supported: information header of 64 bytes"}},
+        TextCase{"Compressed124", BitmapKind::Mono, BuildBmp(WithInfo(ArrowParams(), 124, 1)),
+                 "arrow", "", {"Compressed BMP is not supported"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(BitmapNames, ArrayNamesAreCIdentifiers) {
+    const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+        {"arrow", false, "arrow"},           {"Logo_2", false, "Logo_2"},
+        {"logo-small", false, "logo_small"}, {"sp ace", false, "sp_ace"},
+        {"a\nb", false, "a_b"},              {"1logo", false, "_1logo"},
+        {"1logo", true, "1logo"},            {"\xed\x95\x9c", false, "___"}};
+    for (const auto& [name, continues, expected] : cases)
+        EXPECT_EQ(expected, CIdentifierFor(name, continues)) << name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ExactText,

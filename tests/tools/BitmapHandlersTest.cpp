@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/DialogFixture.h"
+#include "support/TestSystem.h"
 #include "tools/BitmapConverter.h"
 #include "tools/BmpBuilder.h"
 
@@ -207,9 +209,67 @@ TEST(BitmapButtons, UnwritableHeaderIsReported) {
     DialogFixture f;
     f.wnd().QueueFileDialog(bmp.string());
     f.dlg().OnBmp1Bit();
-    EXPECT_EQ(std::vector<std::string>{"Can not write header file!"}, f.wnd().BoxTexts());
+    EXPECT_EQ(std::vector<std::string>{"Can not write " + (dir / "arrow.h").string() +
+                                       ": it is a directory"},
+              f.wnd().BoxTexts());
     EXPECT_TRUE(fs::is_directory(dir / "arrow.h"));
     EXPECT_TRUE(f.wnd().paints.empty());
+}
+
+// What is at the header path decides how it is written: a new header or a replaced one (a link
+// keeps pointing at its file, which gets the header); a pipe or device is refused at once.
+TEST(BitmapButtons, HeaderPathKindsAndArrayNames) {
+    struct Case {
+        const char* bitmap;
+        const char* setup;  // "", "old", "link", "fifo", "device"
+        std::string header;  // expected header text; empty: refused
+        std::vector<std::string> boxes;
+    };
+    const std::string renamed = "const unsigned char logo_small[] = {\r\n0xf0,0x0f,\r\n0xfe,0x7f};";
+    const std::vector<Case> cases = {
+        {"arrow.bmp", "old", kArrowFile, {}},
+        {"arrow.bmp", "link", kArrowFile, {}},
+        {"arrow.bmp", "fifo", "", {"Can not write %h: it is not a regular file"}},
+        {"arrow.bmp", "device", "", {"Can not write %h: it is not a regular file"}},
+        {"logo-small.bmp",
+         "",
+         renamed,
+         {"Array name changed to logo_small (logo-small is not a C identifier)"}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const fs::path bmp = dir / c.bitmap;
+        const fs::path header = HeaderPathFor(bmp.string());
+        WriteBytes(bmp, BuildBmp(ArrowParams()));
+        const std::string setup = c.setup;
+        if (setup == "old") std::ofstream(header) << "old header";
+        if (setup == "link") {
+            std::ofstream(dir / "real.h") << "old header";
+            fs::create_symlink("real.h", header);
+        }
+        if (setup == "fifo" && !test::MakeFifo(header.string())) continue;  // no pipes here
+        if (setup == "device") {
+            std::error_code ec;
+            fs::create_symlink("/dev/null", header, ec);
+            if (ec || !fs::exists(header)) continue;
+        }
+        DialogFixture f;
+        f.wnd().QueueFileDialog(bmp.string());
+        f.dlg().OnBmp1Bit();
+        std::vector<std::string> boxes = c.boxes;
+        for (auto& b : boxes)
+            if (b.find("%h") != std::string::npos) b.replace(b.find("%h"), 2, header.string());
+        EXPECT_EQ(boxes, f.wnd().BoxTexts()) << c.bitmap << " " << setup;
+        if (c.header.empty()) {
+            EXPECT_TRUE(f.wnd().paints.empty()) << setup;
+            continue;
+        }
+        EXPECT_EQ(c.header, ReadText(header)) << setup;
+        EXPECT_EQ(setup == "link", fs::is_symlink(header));
+        // Nothing is left beside the header.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}),
+                  setup == "link" ? 3 : 2);
+    }
 }
 
 TEST(BitmapButtons, CancelledDialogDoesNothing) {

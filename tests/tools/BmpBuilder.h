@@ -27,6 +27,8 @@ struct BmpParams {
     std::vector<std::vector<uint8_t>> rows;
     uint8_t fill = 0x00;
     uint8_t padding = 0xA5;  // row padding bytes: never part of any output
+    uint32_t infoSize = 40;  // information header; longer ones add bytes the converter skips
+    uint32_t compression = 0;
 };
 
 inline void PutLe(std::vector<uint8_t>& out, std::size_t at, uint32_t value, int bytes) {
@@ -40,7 +42,8 @@ inline uint32_t BmpStride(uint32_t width, uint16_t bits) {
 
 inline std::vector<uint8_t> BuildBmp(const BmpParams& s) {
     const uint32_t entries = s.bits <= 8 ? (1u << s.bits) : 0;
-    const uint32_t tableEnd = 54 + 4 * entries;
+    const uint32_t tableAt = 14 + s.infoSize;
+    const uint32_t tableEnd = tableAt + 4 * entries;
     const uint32_t stride = BmpStride(s.width, s.bits);
     const uint32_t rowBytes = (s.width * s.bits + 7) / 8;
     const uint32_t storedRows = s.height > 0x7FFFFFFFu ? 0u - s.height : s.height;
@@ -51,7 +54,9 @@ inline std::vector<uint8_t> BuildBmp(const BmpParams& s) {
     out[1] = 'M';
     PutLe(out, 2, static_cast<uint32_t>(out.size()), 4);
     PutLe(out, 10, offset, 4);
-    PutLe(out, 14, 40, 4);
+    PutLe(out, 14, s.infoSize, 4);
+    for (uint32_t i = 54; i < tableAt; ++i) out[i] = 0xEE;  // masks, colour space, profile
+    PutLe(out, 30, s.compression, 4);
     PutLe(out, 18, s.width, 4);
     PutLe(out, 22, s.height, 4);
     PutLe(out, 26, 1, 2);
@@ -62,7 +67,7 @@ inline std::vector<uint8_t> BuildBmp(const BmpParams& s) {
     // pixel data would show.
     for (uint32_t e = 0; e < entries; ++e) {
         const uint32_t value = e == 0 ? s.entry0 : e == 1 ? s.entry1 : 0x00101010u * e;
-        PutLe(out, 54 + 4 * e, value, 4);
+        PutLe(out, tableAt + 4 * e, value, 4);
     }
     for (uint32_t i = tableEnd; i < dataAt; ++i) out[i] = 0xCC;  // gap before the pixel data
     for (uint32_t r = 0; r < storedRows; ++r) {

@@ -21,6 +21,8 @@ COrloDlg::~COrloDlg() {
     // instead of reaching a dialog that is being taken apart. Then the members go in reverse
     // order, and m_comm closes a port that is still open and joins its reader.
     m_wnd->Destroy();
+    // A read-back under way ends here: the partial file stays beside the chosen one.
+    AbandonReadBack();
 }
 
 bool COrloDlg::OnInitDialog() {

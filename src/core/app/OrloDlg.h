@@ -127,6 +127,10 @@ public:
     void StartProgramming(const FlashRegion& region);
     void StartReadBack(const ReadBackRow& row);
     void OnReadData();
+    // Ends a read-back under way without completing it: the chosen file stays as it was and
+    // the blocks read so far stay in m_readBackPath (removed when it holds none). Returns the
+    // sentence that tells where they are; empty when there is nothing to tell.
+    std::string AbandonReadBack();
     void OnCheckData();
     void SendSweepQuery();
     void OnSweepReport();
@@ -179,9 +183,12 @@ public:
     int32_t m_tm = 0;
     int32_t m_sweepReset = 0;
 
-    // Read-back keeps its own file path and run flag, apart from the log file: a read-back
-    // file never receives log lines, and a reply nobody asked for is ignored.
+    // Read-back keeps its own file paths and run flag, apart from the log file: a read-back
+    // file never receives log lines, and a reply nobody asked for is ignored. The blocks go to
+    // m_readBackPath, a new file beside the chosen one (m_readBackTarget), which replaces the
+    // chosen file when the region is complete; m_readBackPath then names the chosen file.
     std::string m_readBackPath;
+    std::string m_readBackTarget;
     bool m_readBackActive = false;
     // Response code of the frame last handed to a consumer; it stays when the consumer's next
     // frame clears the receive accumulator (front-ends tell replies from log starts by it).

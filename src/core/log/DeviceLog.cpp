@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/OrloDlg.h"
+#include "app/OutputFile.h"
 #include "log/RLine.h"
 
 namespace orlo {
@@ -62,7 +63,11 @@ void COrloDlg::OnSaveAs() {
     const FileDialogResult chosen = m_wnd->DoFileDialog(request);
     // A cancelled dialog leaves the log as it was: the file chosen before keeps receiving lines.
     if (chosen.ok && !chosen.fileName.empty() && !chosen.fullPath.empty()) {
-        if (CreateEmptyFile(chosen.fullPath)) {
+        // Only a regular file takes the lines: a pipe would hold this thread in the open.
+        const std::string refusal = OutputRefusal(chosen.fullPath);
+        if (!refusal.empty()) {
+            AfxMessageBox("Can not write " + chosen.fullPath + ": " + refusal);
+        } else if (CreateEmptyFile(chosen.fullPath)) {
             m_outputPath = chosen.fullPath;
             m_logPathText = chosen.fullPath;
             m_logEnabled = 1;

@@ -1,8 +1,10 @@
 // Read-back of whole flash regions into a file, and the application check block.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "app/OrloDlg.h"
+#include "app/OutputFile.h"
 #include "images/FlashRegion.h"
 #include "protocol/ReadBack.h"
 
@@ -52,6 +54,9 @@ std::string CanNotWrite(const std::string& path) {
     return "Can not write " + path;
 }
 
+// The partial file sits beside the chosen one under this name (then -2, -3, ...).
+constexpr const char* kPartialSuffix = ".partial";
+
 }  // namespace
 
 void COrloDlg::OnReadApplication() {
@@ -88,20 +93,35 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
 
     // Cancelled: nothing is touched, nothing is sent. A read-back already under way goes on.
     if (chosen.ok && !chosen.fileName.empty() && !chosen.fullPath.empty()) {
-        if (!CreateEmptyFile(chosen.fullPath)) {
+        // Only a regular file is written: a pipe would hold this thread in the open for ever
+        // and a device node would receive the flash contents.
+        const std::string refusal = OutputRefusal(chosen.fullPath);
+        // The blocks go to a new file beside the chosen one (beside a link's target); the
+        // chosen file is replaced only when the whole region has arrived.
+        const std::string target = ResolvedOutput(chosen.fullPath);
+        const std::string partial =
+            refusal.empty() ? FreeNameBeside(target, kPartialSuffix) : std::string();
+        if (!refusal.empty()) {
+            AfxMessageBox(CanNotWrite(chosen.fullPath) + ": " + refusal);
+        } else if (partial.empty() || !CreateEmptyFile(partial)) {
             AfxMessageBox(CanNotWrite(chosen.fullPath));
         } else {
+            // The partial file is as private as the file it will replace.
+            CopyPermissions(target, partial);
             const FlashRegion& region = Region(row.region);
-            m_readBackPath = chosen.fullPath;
+            m_readBackPath = partial;
+            m_readBackTarget = target;
             m_imageBase = region.base;
             m_imageOffset = 0;
             m_imageSize = region.maxSize;
             m_txLen = READ_REQUEST_LEN;
             m_retryCount = 0;
-            m_readBackActive = m_comm.m_bConnected.load() != 0;  // no port: no run begins
+            m_readBackActive = true;
             BuildReadRequest(m_txFrame.data(), row.readCommand, m_imageBase);
             m_progressBar.SetPos(0);
             SendFrame(READ_REQUEST_LEN);
+            // No port: no run begins, and no empty partial file is left behind.
+            if (!m_comm.m_bConnected.load()) AbandonReadBack();
         }
     }
     UpdateData(false);
@@ -124,10 +144,12 @@ void COrloDlg::OnReadData() {
     }
 
     if (!AppendBlock(m_readBackPath, m_rxFrame.data() + READ_DATA_OFFSET, BLOCK_SIZE)) {
-        // Stop rather than lose blocks: the file keeps what was appended so far.
-        m_readBackActive = false;
+        // Stop rather than lose blocks: the partial file keeps what was appended so far, and
+        // the chosen file stays as it was.
+        const std::string partial = m_readBackPath;
+        AbandonReadBack();
         m_progress = 0;
-        AfxMessageBox(CanNotWrite(m_readBackPath));
+        AfxMessageBox(CanNotWrite(partial));
         return;
     }
 
@@ -143,6 +165,15 @@ void COrloDlg::OnReadData() {
     }
 
     m_readBackActive = false;
+    std::string why;
+    if (!ReplaceFile(m_readBackPath, m_readBackTarget, &why)) {
+        // Every block is there, only the last step failed: say where they are.
+        m_progress = 0;
+        AfxMessageBox(CanNotWrite(m_readBackTarget) + " (" + why + "); the " +
+                      std::to_string(m_imageSize) + " bytes read are in " + m_readBackPath);
+        return;
+    }
+    m_readBackPath = m_readBackTarget;
     m_status = "Ready";
     m_progress = 100;
     UpdateData(false);
@@ -152,6 +183,21 @@ void COrloDlg::OnReadData() {
             break;
         }
     }
+}
+
+std::string COrloDlg::AbandonReadBack() {
+    if (!m_readBackActive) return {};
+    m_readBackActive = false;
+    std::error_code ec;
+    const auto kept = std::filesystem::file_size(Utf8Path(m_readBackPath), ec);
+    if (ec || kept == 0) {
+        // Nothing was read: no empty file is left behind.
+        std::filesystem::remove(Utf8Path(m_readBackPath), ec);
+        m_readBackPath.clear();
+        return {};
+    }
+    return "Reading stopped: " + std::to_string(kept) + " of " + std::to_string(m_imageSize) +
+           " bytes are kept in " + m_readBackPath + "; " + m_readBackTarget + " is unchanged";
 }
 
 void COrloDlg::OnCheckApplication() {

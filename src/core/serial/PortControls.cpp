@@ -122,9 +122,11 @@ void COrloDlg::OnOpenPort() {
 
 void COrloDlg::OnClosePort() {
     m_comm.ClosePort();
-    // Close ends any run: no reply can reach it any more.
+    // Close ends any run: no reply can reach it any more. A read-back leaves the chosen file as
+    // it was, and the user is told where the blocks read so far are.
     m_programmingActive = false;
-    m_readBackActive = false;
+    const std::string stopped = AbandonReadBack();
+    if (!stopped.empty()) AfxMessageBox(stopped);
     m_btnClose.EnableWindow(false);
     m_comboPort.EnableWindow(true);
     m_btnOpen.EnableWindow(m_comboPort.GetCurSel() != 0);

@@ -1,7 +1,10 @@
 #include "tools/BitmapConverter.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
+
+#include "app/OutputFile.h"
 
 #include "app/Resource.h"
 
@@ -35,6 +38,20 @@ std::string ArrayNameFor(std::string_view fileName) {
     return std::string(fileName.substr(0, keep));
 }
 
+std::string CIdentifierFor(std::string_view name, bool continuesIdentifier) {
+    std::string out;
+    out.reserve(name.size() + 1);
+    for (char ch : name) {
+        const auto u = static_cast<unsigned char>(ch);
+        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                          (u >= '0' && u <= '9') || ch == '_';
+        out.push_back(keep ? ch : '_');
+    }
+    if (!continuesIdentifier && !out.empty() && out[0] >= '0' && out[0] <= '9')
+        out.insert(out.begin(), '_');
+    return out;
+}
+
 std::string FileNameOf(std::string_view path) {
     const std::size_t slash = path.find_last_of("/\\");
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
@@ -44,12 +61,25 @@ namespace {
 
 // Header positions of a file with the 14-byte file header and the 40-byte information header.
 constexpr std::size_t kPixelOffsetAt = 10;   // 32-bit pixel-data offset
+constexpr std::size_t kInfoSizeAt = 14;      // 32-bit size of the information header
 constexpr std::size_t kWidthAt = 18;         // 32-bit width in pixels
 constexpr std::size_t kHeightAt = 22;        // 32-bit height in pixels (bottom-up when positive)
 constexpr std::size_t kBitCountAt = 28;      // 16-bit bits per pixel
 constexpr std::size_t kColourEntry1At = 58;  // colour-table entry 1: blue, green, red, reserved
 constexpr std::size_t kPixelDataAt = 62;     // where pixel data begin at the earliest
 constexpr uint32_t kPureWhite = 0x00FFFFFF;  // entry 1 white: the pixel bits are inverted
+constexpr std::size_t kFileHeaderSize = 14;  // bytes before the information header
+constexpr uint32_t kPlainInfoSize = 40;      // the information header read by fixed positions
+constexpr std::size_t kCompressionAt = 30;   // 32-bit compression (0: plain rows)
+constexpr std::size_t kColoursUsedAt = 46;   // 32-bit colour-table entries (0: 2^bits)
+constexpr uint32_t kMaxPaletteEntries = 256;
+
+// Longer information headers begin with the 40-byte layout and add colour masks, colour space
+// and profile fields; the colour table follows the whole header. Other sizes (the 12-byte
+// header of old files among them) place the fields elsewhere and are not read.
+bool IsExtendedInfoSize(uint32_t size) {
+    return size == 52 || size == 56 || size == 108 || size == 124;
+}
 
 uint32_t Le16(std::span<const uint8_t> f, std::size_t at) {
     return static_cast<uint32_t>(f[at] | f[at + 1] << 8);
@@ -87,8 +117,34 @@ BitmapConversion ConvertBitmapBytes(std::span<const uint8_t> file, const BitmapV
 
     const uint32_t width = Le32(file, kWidthAt);
     const uint32_t height = Le32(file, kHeightAt);
-    const uint32_t entry1 = Le32(file, kColourEntry1At);
     const uint32_t pixelOffset = Le32(file, kPixelOffsetAt);
+    const uint32_t infoSize = Le32(file, kInfoSizeAt);
+
+    // Where colour-table entry 1 and the pixel data are. The 40-byte header keeps its fixed
+    // positions (the 1-bit converter ignores the pixel-data offset); a longer header moves the
+    // colour table behind itself and the pixels behind the colour table.
+    uint64_t entry1At = kColourEntry1At;
+    uint64_t earliestData = kPixelDataAt;
+    if (infoSize != kPlainInfoSize) {
+        if (!IsExtendedInfoSize(infoSize)) {
+            return Fail(std::move(result), std::string(kBmpLayoutPrefix) +
+                                               std::to_string(infoSize) + " bytes");
+        }
+        if (file.size() < kColoursUsedAt + 4) return Fail(std::move(result), kBmpTruncated);
+        if (Le32(file, kCompressionAt) != 0) return Fail(std::move(result), kBmpCompressed);
+        const uint32_t fileBits = Le16(file, kBitCountAt);
+        const uint32_t used = Le32(file, kColoursUsedAt);
+        const uint64_t entries =
+            used != 0 ? used : (fileBits >= 1 && fileBits <= 8 ? (1u << fileBits) : 0);
+        if (entries < 2 || entries > kMaxPaletteEntries) {
+            return Fail(std::move(result), kBmpNoPalette);
+        }
+        const uint64_t paletteAt = kFileHeaderSize + uint64_t{infoSize};
+        entry1At = paletteAt + 4;
+        earliestData = paletteAt + 4 * entries;
+        if (file.size() < earliestData) return Fail(std::move(result), kBmpTruncated);
+    }
+    const uint32_t entry1 = Le32(file, static_cast<std::size_t>(entry1At));
 
     // A negative height marks a top-down bitmap; its rows are not in the order read here.
     if (height > 0x7FFFFFFFu) return Fail(std::move(result), kBmpNegativeHeight);
@@ -106,9 +162,9 @@ BitmapConversion ConvertBitmapBytes(std::span<const uint8_t> file, const BitmapV
     // File rows run bottom-up, each padded to a multiple of 4 bytes. The stride follows the
     // converter's bit count, as the data are read as if the count matched.
     const uint64_t stride = (uint64_t{width} * variant.bitsPerPixel + 31) / 32 * 4;
-    const uint64_t dataStart = variant.usesPixelDataOffset && pixelOffset > kPixelDataAt
+    const uint64_t dataStart = variant.usesPixelDataOffset && pixelOffset > earliestData
                                    ? uint64_t{pixelOffset}
-                                   : uint64_t{kPixelDataAt};
+                                   : earliestData;
     // The last data byte read; the padding after the last row is never needed.
     const uint64_t end = dataStart + (rows - 1) * stride + rowBytes;
     if (end > file.size()) return Fail(std::move(result), kBmpTruncated);
@@ -181,17 +237,6 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::
     return bytes;
 }
 
-// Writes the bytes in one write; a file that could not be written whole is removed.
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool closed = std::fclose(f) == 0;
-    if (wrote && closed) return true;
-    std::remove(path.c_str());
-    return false;
-}
-
 }  // namespace
 
 BitmapFileResult ConvertBitmapFile(const std::string& bitmapPath, std::string_view fileName,
@@ -210,17 +255,40 @@ BitmapFileResult ConvertBitmapFile(const std::string& bitmapPath, std::string_vi
         tell(std::string(kBmpNameTooShort));
         return result;
     }
+    // Only regular files are opened: a pipe would hold the open for ever, and a header
+    // written into a device node is lost.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(Utf8Path(bitmapPath), ec)) {
+        tell(std::string(kBmpCannotOpen));
+        return result;
+    }
+    const std::string refusal = OutputRefusal(result.headerPath);
+    if (!refusal.empty()) {
+        tell("Can not write " + result.headerPath + ": " + refusal);
+        return result;
+    }
     std::string readError;
     const auto bytes = ReadWholeFile(bitmapPath, &readError);
     if (!bytes) {
         tell(readError);
         return result;
     }
-    BitmapConversion conversion = ConvertBitmapBytes(*bytes, variant, ArrayNameFor(fileName));
+    // The array name must be a C identifier, or the header does not compile. The 4-bit
+    // converter's name follows "_4bit", so a leading digit is fine there.
+    const std::string fromFile = ArrayNameFor(fileName);
+    const std::string arrayName =
+        CIdentifierFor(fromFile, variant.declPrefix.back() != ' ');
+    BitmapConversion conversion = ConvertBitmapBytes(*bytes, variant, arrayName);
+    if (conversion.ok && arrayName != fromFile) {
+        conversion.messages.push_back(std::string(kArrayRenamedPrefix) + arrayName + " (" +
+                                      fromFile + " is not a C identifier)");
+    }
     for (auto& m : conversion.messages) tell(std::move(m));
     if (!conversion.ok) return result;
     result.converted = true;
 
+    // Written beside the header path and renamed into place when complete: a failed write
+    // leaves an existing header (or the file a link points to) as it was.
     if (!WriteWholeFile(result.headerPath, WithCrLf(conversion.text))) {
         tell(std::string(kHeaderWriteFailed));
         return result;

@@ -58,6 +58,12 @@ constexpr std::string_view kBmpEmpty = "BMP has no pixel rows or is narrower tha
 // Followed by the converter's buffer size and " bytes".
 constexpr std::string_view kBmpTooBigPrefix = "BMP pixel data is larger than ";
 constexpr std::string_view kHeaderWriteFailed = "Can not write header file!";
+// Followed by the size of the information header and " bytes".
+constexpr std::string_view kBmpLayoutPrefix = "BMP layout is not supported: information header of ";
+constexpr std::string_view kBmpCompressed = "Compressed BMP is not supported";
+constexpr std::string_view kBmpNoPalette = "BMP has no usable colour table";
+// Followed by the name used and why: the file name was not a C identifier.
+constexpr std::string_view kArrayRenamedPrefix = "Array name changed to ";
 
 // Largest bitmap file the converter reads; anything the converters accept is far smaller.
 constexpr uint64_t kMaxBitmapFileSize = 64u << 20;  // bytes
@@ -75,6 +81,10 @@ constexpr uint8_t ReverseBits(uint8_t b) {
 std::string HeaderPathFor(std::string_view bitmapPath);
 // The array name: the file name without its last 4 characters.
 std::string ArrayNameFor(std::string_view fileName);
+// `name` as a C identifier: every character other than a letter, digit or '_' becomes '_'
+// (each byte of a multi-byte character), and a leading digit gets a '_' in front unless the
+// name continues an identifier (`continuesIdentifier`). A valid name comes back unchanged.
+std::string CIdentifierFor(std::string_view name, bool continuesIdentifier);
 // The name part of a path (after the last '/' or '\\').
 std::string FileNameOf(std::string_view path);
 
