@@ -205,7 +205,7 @@ TEST_F(MainWindowTest, EveryDeviceLineTakesOneRowOfTheLogListAndKeepsItsText) {
     for (const std::string& line : lines) layer().ListAddString(IDC_LIST_LOG, line);
     auto* list = qobject_cast<QAbstractItemView*>(layer().Widget(IDC_LIST_LOG));
     ASSERT_NE(list, nullptr);
-    QCoreApplication::processEvents();
+    layer().FlushLists();  // the window mirrors new entries in batches
     ASSERT_EQ(list->model()->rowCount(), static_cast<int>(lines.size()));
     const int twoRows = 2 * list->fontMetrics().lineSpacing();
     for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
