@@ -117,7 +117,8 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
 
     m_wnd->BeginWaitCursor();
     m_image.Fill(0xFF);
-    // The whole file in large reads, in file order; then the file must be at its end.
+    // The measured bytes of the opened file in large reads, in file order. A file that grows
+    // meanwhile is programmed as measured; one that shrank or failed is refused.
     uint8_t* dest = m_image.Range(0, size);
     std::size_t done = 0;
     while (done < size) {
@@ -126,12 +127,11 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
         if (got == 0) break;
         done += got;
     }
-    const bool atEnd = done == size && std::fgetc(file.get()) == EOF && !std::ferror(file.get());
+    const bool whole = done == size && !std::ferror(file.get());
     m_wnd->EndWaitCursor();
     file.reset();
-    if (!atEnd) {
-        // The file changed length or failed while being read: no partly staged or mixed image
-        // is ever sent.
+    if (!whole) {
+        // Fewer bytes than measured, or a read error: no partly staged image is ever sent.
         m_image.Fill(0xFF);
         AfxMessageBox("Can not read " + path + ": the file changed while it was being read");
         return;
