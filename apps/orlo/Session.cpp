@@ -15,9 +15,10 @@ namespace orlo::cli {
 namespace {
 
 constexpr uint32_t kWmLButtonUp = 0x0202;  // the queued mouse message of a click
-// The grace after the last reply is three times the slowest reply of the run: a reply that an
-// earlier run left on the line shifts every answer by one, and the answer still owed to the
-// last frame then comes about one reply time after the run seemed complete.
+// A reply that an earlier run left on the line shifts every answer by one, and the answer still
+// owed to the last frame then comes about one reply time after the run seemed complete: the
+// line time of that frame and of a reply, plus the device's own time to answer. The grace is
+// those line times plus three times the slowest the device took to answer in this run.
 constexpr int kGraceReplies = 3;
 constexpr auto kGraceCapWithoutTimeout = std::chrono::seconds(10);
 
@@ -26,6 +27,12 @@ constexpr const char* kNotConfirmed =
     "earlier run may have been taken for one of this run; run the command again";
 constexpr const char* kDeviceGone =
     "the device has gone away: the line was hung up or the port has vanished";
+
+// How long COUNT bytes take on the device line (8N1: ten bits a byte).
+Session::Clock::duration LineTime(int32_t count) {
+    const auto micros = static_cast<int64_t>(std::max<int32_t>(count, 0)) * 10 * 1000000 / LINE_BAUD;
+    return std::chrono::duration_cast<Session::Clock::duration>(std::chrono::microseconds(micros));
+}
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -175,6 +182,7 @@ void Session::BeginCommand() {
             if (!m_finished) Finish(ExitCode::Completed, {});
             break;
     }
+    if (m_dlg) m_lastSentLen = m_dlg->m_txLen;
 }
 
 bool Session::AwaitingReply() const {
@@ -209,7 +217,9 @@ Session::Clock::duration Session::Grace() const {
     const Clock::duration cap = m_command.timeout.count() > 0
                                     ? Clock::duration(m_command.timeout)
                                     : Clock::duration(kGraceCapWithoutTimeout);
-    return std::max(floor, std::min(cap, Clock::duration(kGraceReplies * m_slowestReply)));
+    const Clock::duration owed =
+        LineTime(m_lastSentLen) + LineTime(m_longestReply) + kGraceReplies * m_slowestReply;
+    return std::max(floor, std::min(cap, owed));
 }
 
 void Session::Poll() {
@@ -420,9 +430,16 @@ void Session::OnProgressPos(int) {
                 // The timeout counts from the last reply; a reply's time runs from the one
                 // before, which sent the frame it answers.
                 const auto now = m_now();
+                // The device's own time: what the exchange took beyond the line time of the
+                // frame it answers and of the reply itself (nothing, on an unpaced line).
+                const int32_t replyLen = m_dlg->m_rxLen;
+                const Clock::duration deviceTime =
+                    now - m_lastSendAt - LineTime(m_lastSentLen) - LineTime(replyLen);
                 m_lastReply = now;
-                m_slowestReply = std::max(m_slowestReply, now - m_lastSendAt);
+                m_slowestReply = std::max(m_slowestReply, deviceTime);
+                m_longestReply = std::max(m_longestReply, replyLen);
                 m_lastSendAt = now;
+                m_lastSentLen = m_dlg->m_txLen;  // the frame this reply made the dialog send
             }
             OnReply(code);
         }

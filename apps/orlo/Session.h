@@ -134,8 +134,11 @@ class Session : private ConsoleWindowListener {
     bool m_settling = false;
     Clock::time_point m_settleStart{};
     Clock::time_point m_lastRxAt{};
-    // The slowest reply of the run, measured from the reply (or click) that sent its frame.
+    // The slowest the device took to answer in this run: from the reply (or click) that sent
+    // a frame to its answer, less the line time of both.
     Clock::time_point m_lastSendAt{};
+    int32_t m_lastSentLen = 0;   // bytes of the frame last sent
+    int32_t m_longestReply = 0;  // bytes of the longest reply
     Clock::duration m_slowestReply{};
     // Confirming: the run is complete, and no further reply may come.
     bool m_completionPending = false;  // the completion box came; its reply is being handled

@@ -154,7 +154,7 @@ TEST_F(SessionTest, AFurtherReplyWithinTheGraceLeavesTheRunNotConfirmed) {
         session->Start(spec);
         SettleAndSend(*session, now);
         ASSERT_EQ(Writes(), 1u);
-        now += 100ms;  // the device took 100 ms: the grace is three times that
+        now += 100ms;  // 97 ms of it the device's: the grace is 3 ms of line time and three times that
         port()->Inject(check);
         ASSERT_TRUE(PumpUntil([&] { return !session->Dialog().m_checkText.empty(); }));
         now += 290ms;
