@@ -9,6 +9,10 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <algorithm>
 #include <cstring>
 
 #include "AppIcon.h"
@@ -26,7 +30,44 @@ PortCombo::PortCombo(QWidget* parent) : QComboBox(parent) {}
 
 void PortCombo::showPopup() {
     if (onDropDown) onDropDown();  // the dialog refills the list first
-    if (isEnabled()) QComboBox::showPopup();
+    if (!isEnabled()) return;
+    FitPopupWidth();
+    QComboBox::showPopup();
+}
+
+void PortCombo::FitPopupWidth() {
+    // The drop-down takes the field's width unless its view asks for more; the view asks for
+    // its widest entry, its frame and a scroll bar when the entries need one.
+    QAbstractItemView* list = view();
+    int width = list->sizeHintForColumn(0) + 2 * list->frameWidth();
+    if (count() > maxVisibleItems()) width += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (const QScreen* shown = screen()) width = std::min(width, shown->availableGeometry().width());
+    list->setMinimumWidth(width);
+}
+
+static bool IsLineBreak(QChar c) {
+    return c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\x85' ||
+           c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+QString OneLine(const QString& text) {
+    QString line;
+    line.reserve(text.size());
+    bool broken = false;
+    for (const QChar c : text) {
+        if (IsLineBreak(c)) {
+            broken = true;
+            continue;
+        }
+        if (broken && !line.isEmpty()) line += u' ';
+        broken = false;
+        line += c;
+    }
+    return line;
+}
+
+QString OneLineDelegate::displayText(const QVariant& value, const QLocale& locale) const {
+    return OneLine(QStyledItemDelegate::displayText(value, locale));
 }
 
 QFont DialogFont(const DialogTemplate& dialog) {
@@ -43,10 +84,11 @@ QString Caption(const ControlTemplate& row) {
 
 QWidget* CreateEdit(const ControlTemplate& row, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
+    const bool border = row.style & kStyleBorder;
     edit->setReadOnly(row.style & kStyleReadOnly);
-    edit->setFrame(!(row.style & kStyleNoBorder));
+    edit->setFrame(border);
     if (row.style & kStyleRightAlign) edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    if (row.style & kStyleNoBorder) {
+    if (!border && edit->isReadOnly()) {
         // A borderless read-only edit reads as plain text on the dialog's background.
         edit->setAutoFillBackground(false);
         QPalette palette = edit->palette();
@@ -65,6 +107,7 @@ QWidget* CreateList(const ControlTemplate& row, QWidget* parent) {
     if (row.style & kStyleHScroll)
         list->setHorizontalScrollBarPolicy(always ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
     list->setFrameShape((row.style & kStyleBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+    list->setItemDelegate(new OneLineDelegate(list));  // device lines end in CR LF
     return list;
 }
 

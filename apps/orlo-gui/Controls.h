@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFont>
 #include <QRect>
+#include <QStyledItemDelegate>
 #include <functional>
 
 #include "app/DialogTemplate.h"
@@ -35,13 +36,30 @@ class DialogUnits {
 };
 
 // The port list: an editable drop-down whose list is refilled by the dialog each time it opens.
+// The list that drops down is as wide as its widest entry (at least as wide as the field, at
+// most as wide as the screen), so no entry is cut short.
 class PortCombo : public QComboBox {
   public:
     explicit PortCombo(QWidget* parent = nullptr);
     // Runs before the list drops down (the dialog's CBN_DROPDOWN).
     std::function<void()> onDropDown;
     void showPopup() override;
+
+  private:
+    void FitPopupWidth();
 };
+
+// Draws every entry of a list on one row. A device line keeps its line end (CR LF or LF CR) in
+// the entry; only what is drawn leaves the breaks out: those at either end are dropped and a run
+// of them inside the text shows as one blank. The entry's text itself stays as it is.
+class OneLineDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale& locale) const override;
+};
+
+// `text` as OneLineDelegate draws it.
+QString OneLine(const QString& text);
 
 // The dialog font: the desktop's sans font at the template's point size.
 QFont DialogFont(const DialogTemplate& dialog);

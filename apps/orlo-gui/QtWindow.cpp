@@ -281,6 +281,9 @@ FileDialogResult QtWindow::DoFileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(request.ownedByDialog ? m_main.data() : nullptr);
     dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(request.open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // The dialog's descriptions name their patterns themselves ("Text File(*.txt)"): the list
+    // of file types shows each description alone, and the pattern part still filters.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     const QStringList filters = QtNameFilters(request.filter);
     if (!filters.isEmpty()) dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(DefaultSuffix(request.defaultExt));

@@ -6,10 +6,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -93,6 +95,10 @@ TEST_F(MainWindowTest, StartsReadyWithTheTitleAnEmptyBarAndOpenAndCloseDisabled)
         if (row.kind == ControlKind::PushButton) {
             EXPECT_EQ(qobject_cast<QPushButton*>(widget)->text(), QString::fromUtf8(row.caption));
         }
+        if (row.kind == ControlKind::Edit) {  // framed exactly where the table says bordered
+            EXPECT_EQ(qobject_cast<QLineEdit*>(widget)->hasFrame(), (row.style & kStyleBorder) != 0)
+                << row.id;
+        }
         if (row.shown) {
             EXPECT_EQ(widget->geometry().topLeft(), du.Rect(row).topLeft()) << row.id;
         }
@@ -128,6 +134,41 @@ TEST_F(MainWindowTest, TheListFillsWhenItDropsDownAndChoosingAPortEnablesOpen) {
     EXPECT_TRUE(button(IDC_OPEN)->isEnabled());
     EXPECT_FALSE(button(IDC_CLOSE)->isEnabled());
     EXPECT_TRUE(serial.last->Closed());
+}
+
+TEST_F(MainWindowTest, TheDropDownIsAsWideAsItsWidestEntryAndNoWiderThanTheScreen) {
+    auto* combo = ControlWidget<QComboBox>(layer(), IDC_COMBO_PORT);
+    for (int count : {2, 40}) {  // 40: the list scrolls
+        std::vector<std::string> names;
+        for (int i = 1; i <= count; ++i) names.push_back("COM" + std::to_string(i));
+        ports.ports = orlo::test::FakePortTable::WithNames(names).ports;
+        combo->showPopup();
+        QAbstractItemView* view = combo->view();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+        EXPECT_EQ(combo->itemText(0), QStringLiteral("Select Com Port"));
+        EXPECT_GE(view->viewport()->width(), view->sizeHintForColumn(0)) << count << " ports";
+        EXPECT_LE(view->window()->width(), combo->screen()->availableGeometry().width());
+        combo->hidePopup();
+    }
+}
+
+TEST_F(MainWindowTest, EveryDeviceLineTakesOneRowOfTheLogListAndKeepsItsText) {
+    window().SetServiceMode(true);
+    const std::vector<std::string> lines = {
+        "Flash erased\r\n", "Flash erased\n\r", "10,31,60,\r\n", "\r\n", "split\rinside\r\n",
+        "a\r\n\r\nb\r\n", std::string(4000, 'x') + "\r\n", "Start Time : 2013:03:07:14:05:09"};
+    for (const std::string& line : lines) layer().ListAddString(IDC_LIST_LOG, line);
+    auto* list = qobject_cast<QAbstractItemView*>(layer().Widget(IDC_LIST_LOG));
+    ASSERT_NE(list, nullptr);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(list->model()->rowCount(), static_cast<int>(lines.size()));
+    const int twoRows = 2 * list->fontMetrics().lineSpacing();
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+        const QModelIndex index = list->model()->index(i, 0);
+        EXPECT_EQ(index.data().toString().toStdString(), lines[i]);  // the entry is unchanged
+        EXPECT_LT(list->visualRect(index).height(), twoRows) << i;
+        EXPECT_LT(list->sizeHintForIndex(index).height(), twoRows) << i;
+    }
 }
 
 TEST_F(MainWindowTest, NoPortsShowsTheErrorBox) {
@@ -315,7 +356,7 @@ TEST_F(MainWindowTest, AClosePressedWhileAHandlerWaitsInABoxEndsTheDialogAfterIt
 TEST_F(MainWindowTest, QtsFileDialogGetsTheTranslatedFilterAndTheDefaultExtension) {
     layer().SetPrompts({});  // Qt's own dialogs from here on
     test::TempDir dir;
-    QStringList filters;
+    QStringList filters, shown, patterns;
     QString suffix;
     bool saving = false;
     QTimer answer;
@@ -324,6 +365,9 @@ TEST_F(MainWindowTest, QtsFileDialogGetsTheTranslatedFilterAndTheDefaultExtensio
         if (dialog == nullptr) return;
         answer.stop();
         filters = dialog->nameFilters();
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+        if (auto* files = dialog->findChild<QFileSystemModel*>()) patterns = files->nameFilters();
         suffix = dialog->defaultSuffix();
         saving = dialog->acceptMode() == QFileDialog::AcceptSave;
         dialog->selectFile(QString::fromStdString(dir.Path("readback")));
@@ -340,6 +384,8 @@ TEST_F(MainWindowTest, QtsFileDialogGetsTheTranslatedFilterAndTheDefaultExtensio
 
     EXPECT_TRUE(saving);
     EXPECT_EQ(filters, QStringList({"bin File(*.bin) (*.bin)", "모든파일(*.*) (*)"}));
+    EXPECT_EQ(shown, QStringList({"bin File(*.bin)", "모든파일(*.*)"}));  // each text once
+    EXPECT_EQ(patterns, QStringList({"*.bin"}));                         // and they filter
     EXPECT_EQ(suffix, QStringLiteral("bin"));
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.fullPath, dir.Path("readback.bin"));

@@ -191,7 +191,7 @@ void ExpectControl(HWND dialog, HWND control, const ControlTemplate& row, ItemSt
         }
         case ControlKind::Edit:
             EXPECT_EQ((style & ES_READONLY) != 0, has(kStyleReadOnly));
-            EXPECT_EQ(border, !has(kStyleNoBorder));
+            EXPECT_EQ(border, has(kStyleBorder));
             EXPECT_EQ((style & ES_RIGHT) != 0 || (exStyle & WS_EX_RIGHT) != 0,
                       has(kStyleRightAlign));
             EXPECT_EQ((style & ES_AUTOHSCROLL) != 0, has(kStyleAutoHScroll));

@@ -27,18 +27,19 @@ enum class ControlKind : uint8_t {
 // Style bits of a control, as far as a front-end needs them to draw it.
 enum ControlStyle : unsigned {
     kStyleNone = 0,
-    kStyleReadOnly = 1u << 0,      // edit: the user cannot type into it
-    kStyleBorder = 1u << 1,        // edit, list box, progress bar: drawn with a border
-    kStyleNoBorder = 1u << 2,      // edit: drawn without the usual border
-    kStyleRightAlign = 1u << 3,    // edit: text right-aligned
-    kStyleAutoHScroll = 1u << 4,   // edit: text scrolls sideways instead of wrapping
-    kStyleDropDown = 1u << 5,      // combo box: list drops down under an edit field
-    kStyleVScroll = 1u << 6,       // vertical scroll bar
-    kStyleHScroll = 1u << 7,       // horizontal scroll bar
-    kStyleScrollAlways = 1u << 8,  // list box: scroll bars shown even when not needed
-    kStyleUnsorted = 1u << 9,      // list box: entries stay in the order they were added
-    kStyleNotify = 1u << 10,       // list box: reports clicks to the dialog
-    kStyleSmooth = 1u << 11,       // progress bar: continuous bar instead of blocks
+    kStyleReadOnly = 1u << 0,  // edit: the user cannot type into it
+    // Edit, list box, progress bar: drawn with a border. A control without it has none; a
+    // read-only edit without a border reads as plain text on the dialog's background.
+    kStyleBorder = 1u << 1,
+    kStyleRightAlign = 1u << 2,    // edit: text right-aligned
+    kStyleAutoHScroll = 1u << 3,   // edit: text scrolls sideways instead of wrapping
+    kStyleDropDown = 1u << 4,      // combo box: list drops down under an edit field
+    kStyleVScroll = 1u << 5,       // vertical scroll bar
+    kStyleHScroll = 1u << 6,       // horizontal scroll bar
+    kStyleScrollAlways = 1u << 7,  // list box: scroll bars shown even when not needed
+    kStyleUnsorted = 1u << 8,      // list box: entries stay in the order they were added
+    kStyleNotify = 1u << 9,        // list box: reports clicks to the dialog
+    kStyleSmooth = 1u << 10,       // progress bar: continuous bar instead of blocks
 };
 
 struct ControlTemplate {
