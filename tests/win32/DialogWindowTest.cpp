@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <thread>
@@ -271,6 +272,62 @@ TEST_F(NativeDialog, TheAboutBoxFollowsItsTable) {
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & WS_MINIMIZEBOX);
     ::DestroyWindow(about);
+}
+
+POINT Centre(const RECT& r) {
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+TEST_F(NativeDialog, TheWindowOpensCentredOnTheWorkAreaAndTheAboutBoxOnTheWindow) {
+    RECT work{};
+    ASSERT_TRUE(::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    RECT main;
+    ::GetWindowRect(hwnd, &main);
+    EXPECT_LE(std::abs(Centre(main).x - Centre(work).x), 1);
+    EXPECT_LE(std::abs(Centre(main).y - Centre(work).y), 1);
+
+    // Away from the middle, shown: the About box is centred on it, not on the screen.
+    ::SetWindowPos(hwnd, nullptr, work.left + 40, work.top + 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    window.Show();
+    ::GetWindowRect(hwnd, &main);
+    RECT about{};
+    std::thread closer([&] {
+        const std::wstring caption = win32::Widen(kAboutBoxTemplate.caption);
+        for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
+            HWND box = ::FindWindowW(nullptr, caption.c_str());
+            if (box == nullptr || !::IsWindowVisible(box)) continue;
+            ::GetWindowRect(box, &about);
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return;
+        }
+    });
+    window.ShowAboutBox();
+    closer.join();
+    ASSERT_GT(about.right, about.left);
+    EXPECT_LE(std::abs(Centre(about).x - Centre(main).x), 1);
+    EXPECT_LE(std::abs(Centre(about).y - Centre(main).y), 1);
+}
+
+TEST(CentredPosition, CentresAndKeepsTheWindowInsideTheArea) {
+    struct Case {
+        int w, h;
+        RECT centreOn, area;
+        POINT expected;
+    };
+    const RECT screen{0, 0, 1280, 1024};
+    const Case cases[] = {
+        {800, 200, screen, screen, {240, 412}},                            // the screen
+        {300, 150, {1920, 0, 3200, 1000}, {1920, 0, 3200, 1000}, {2410, 425}},  // second monitor
+        {301, 151, {100, 100, 400, 300}, screen, {100, 125}},              // on its owner
+        {300, 150, {1100, 900, 1280, 1024}, screen, {980, 874}},           // owner at the corner
+        {300, 150, {-200, -100, 100, 100}, screen, {0, 0}},                // owner off screen
+        {800, 600, {0, 0, 640, 480}, {0, 0, 640, 480}, {0, 0}},            // screen too small
+    };
+    for (const Case& c : cases) {
+        const POINT at = win32::CentredPosition(c.w, c.h, c.centreOn, c.area);
+        EXPECT_EQ(at.x, c.expected.x) << c.w << "x" << c.h << " on " << c.centreOn.left;
+        EXPECT_EQ(at.y, c.expected.y) << c.w << "x" << c.h << " on " << c.centreOn.left;
+    }
 }
 
 TEST_F(NativeDialog, KoreanTextsPassBothWaysUnchanged) {
