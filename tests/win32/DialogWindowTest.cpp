@@ -308,28 +308,6 @@ TEST_F(NativeDialog, TheWindowOpensCentredOnTheWorkAreaAndTheAboutBoxOnTheWindow
     EXPECT_LE(std::abs(Centre(about).y - Centre(main).y), 1);
 }
 
-TEST(CentredPosition, CentresAndKeepsTheWindowInsideTheArea) {
-    struct Case {
-        int w, h;
-        RECT centreOn, area;
-        POINT expected;
-    };
-    const RECT screen{0, 0, 1280, 1024};
-    const Case cases[] = {
-        {800, 200, screen, screen, {240, 412}},                            // the screen
-        {300, 150, {1920, 0, 3200, 1000}, {1920, 0, 3200, 1000}, {2410, 425}},  // second monitor
-        {301, 151, {100, 100, 400, 300}, screen, {100, 125}},              // on its owner
-        {300, 150, {1100, 900, 1280, 1024}, screen, {980, 874}},           // owner at the corner
-        {300, 150, {-200, -100, 100, 100}, screen, {0, 0}},                // owner off screen
-        {800, 600, {0, 0, 640, 480}, {0, 0, 640, 480}, {0, 0}},            // screen too small
-    };
-    for (const Case& c : cases) {
-        const POINT at = win32::CentredPosition(c.w, c.h, c.centreOn, c.area);
-        EXPECT_EQ(at.x, c.expected.x) << c.w << "x" << c.h << " on " << c.centreOn.left;
-        EXPECT_EQ(at.y, c.expected.y) << c.w << "x" << c.h << " on " << c.centreOn.left;
-    }
-}
-
 TEST_F(NativeDialog, KoreanTextsPassBothWaysUnchanged) {
     window.SetControlText(IDC_STATUS, "한국어 상태 정보");
     EXPECT_EQ(window.GetControlText(IDC_STATUS), "한국어 상태 정보");
