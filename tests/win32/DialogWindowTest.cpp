@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <thread>
@@ -271,6 +272,40 @@ TEST_F(NativeDialog, TheAboutBoxFollowsItsTable) {
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & WS_MINIMIZEBOX);
     ::DestroyWindow(about);
+}
+
+POINT Centre(const RECT& r) {
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+TEST_F(NativeDialog, TheWindowOpensCentredOnTheWorkAreaAndTheAboutBoxOnTheWindow) {
+    RECT work{};
+    ASSERT_TRUE(::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    RECT main;
+    ::GetWindowRect(hwnd, &main);
+    EXPECT_LE(std::abs(Centre(main).x - Centre(work).x), 1);
+    EXPECT_LE(std::abs(Centre(main).y - Centre(work).y), 1);
+
+    // Away from the middle, shown: the About box is centred on it, not on the screen.
+    ::SetWindowPos(hwnd, nullptr, work.left + 40, work.top + 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    window.Show();
+    ::GetWindowRect(hwnd, &main);
+    RECT about{};
+    std::thread closer([&] {
+        const std::wstring caption = win32::Widen(kAboutBoxTemplate.caption);
+        for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
+            HWND box = ::FindWindowW(nullptr, caption.c_str());
+            if (box == nullptr || !::IsWindowVisible(box)) continue;
+            ::GetWindowRect(box, &about);
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return;
+        }
+    });
+    window.ShowAboutBox();
+    closer.join();
+    ASSERT_GT(about.right, about.left);
+    EXPECT_LE(std::abs(Centre(about).x - Centre(main).x), 1);
+    EXPECT_LE(std::abs(Centre(about).y - Centre(main).y), 1);
 }
 
 TEST_F(NativeDialog, KoreanTextsPassBothWaysUnchanged) {

@@ -30,6 +30,7 @@ std::wstring DialogFilter(const std::string& filter) {
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     switch (msg) {
         case WM_INITDIALOG:
+            win32::CentreDialog(hwnd);  // on the main window
             return TRUE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -46,6 +47,35 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
 }
 
 }  // namespace
+
+namespace win32 {
+
+POINT CentredPosition(int width, int height, const RECT& centreOn, const RECT& area) {
+    LONG x = (centreOn.left + centreOn.right) / 2 - width / 2;
+    LONG y = (centreOn.top + centreOn.bottom) / 2 - height / 2;
+    x = std::max(std::min(x, area.right - width), area.left);
+    y = std::max(std::min(y, area.bottom - height), area.top);
+    return POINT{x, y};
+}
+
+void CentreDialog(HWND dialog) {
+    HWND owner = ::GetWindow(dialog, GW_OWNER);
+    if (owner != nullptr && (!::IsWindowVisible(owner) || ::IsIconic(owner))) owner = nullptr;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    HMONITOR screen = owner != nullptr ? ::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST)
+                                       : ::MonitorFromWindow(dialog, MONITOR_DEFAULTTOPRIMARY);
+    if (!::GetMonitorInfoW(screen, &monitor)) return;
+    RECT centreOn = monitor.rcWork;
+    if (owner != nullptr) ::GetWindowRect(owner, &centreOn);
+    RECT frame;
+    if (!::GetWindowRect(dialog, &frame)) return;
+    const POINT at = CentredPosition(frame.right - frame.left, frame.bottom - frame.top, centreOn,
+                                     monitor.rcWork);
+    ::SetWindowPos(dialog, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace win32
 
 Win32DialogWindow::Win32DialogWindow(HINSTANCE instance) : m_instance(instance) {}
 
@@ -81,7 +111,8 @@ INT_PTR CALLBACK Win32DialogWindow::DialogProc(HWND hwnd, UINT msg, WPARAM wPara
         auto* self = reinterpret_cast<Win32DialogWindow*>(lParam);
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, lParam);
         self->m_hwnd = hwnd;
-        return TRUE;  // Windows puts the focus on the first control
+        win32::CentreDialog(hwnd);  // owned by no window: on the screen's work area
+        return TRUE;                // Windows puts the focus on the first control
     }
     auto* self = reinterpret_cast<Win32DialogWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr) return FALSE;

@@ -5,6 +5,9 @@
 // the wide-character functions (UTF-8 inside the program, UTF-16 at the API), so the Korean
 // texts are right on any system whatever its code page.
 //
+// The main window and the About box open centred (win32::CentreDialog): the main window on the
+// screen's work area, the About box on the main window.
+//
 // Messages reach the dialog's window procedure through the dialog box procedure; the reader
 // thread's WM_COMM_RX arrives by ::SendMessageW, so Windows runs OnCommRx on the UI thread while
 // the reader waits. The modal loop gives every queued message to the dialog's
@@ -22,6 +25,21 @@
 #include "win32/WinApi.h"
 
 namespace orlo {
+
+namespace win32 {
+
+// The top-left corner of a `width` x `height` window centred on `centreOn` and then moved into
+// `area`: first its right and bottom edges, then its left and top edges, so that on a screen too
+// small for it the caption and the top-left corner stay reachable.
+POINT CentredPosition(int width, int height, const RECT& centreOn, const RECT& area);
+
+// Places a top-level dialog where dialogs of the desktop framework open: centred on its owner
+// when the owner is shown and not minimised, otherwise on the work area of the monitor it is on
+// (the primary one when it is on none), and kept inside that monitor's work area. The size and
+// the z-order are left alone.
+void CentreDialog(HWND dialog);
+
+}  // namespace win32
 
 // Stand-ins for the modal boxes, so a test can answer them without a person at the screen.
 struct Win32Prompts {
