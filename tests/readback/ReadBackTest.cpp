@@ -231,8 +231,9 @@ TEST_P(ReadBackEnding, ChosenFileIsReplacedOnlyByAWholeRegion) {
     const fs::path partial = dir / "backup.bin.partial";
     const std::string old(5000, 'o');
     std::ofstream(file, std::ios::binary) << old;
-    const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-    fs::permissions(file, perms);
+    // Permissions the system keeps as set (where it has only a read-only flag, all it shows).
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const auto perms = fs::status(file).permissions() & fs::perms::all;
 
     // Two regions: the user region completes after one block, the application's needs 59.
     const bool user = c.replaced;

@@ -245,7 +245,9 @@ TEST(BitmapButtons, HeaderPathKindsAndArrayNames) {
         if (setup == "old") std::ofstream(header) << "old header";
         if (setup == "link") {
             std::ofstream(dir / "real.h") << "old header";
-            fs::create_symlink("real.h", header);
+            std::error_code ec;
+            fs::create_symlink("real.h", header, ec);
+            if (ec) continue;  // no symbolic links for this user on this system
         }
         if (setup == "fifo" && !test::MakeFifo(header.string())) continue;  // no pipes here
         if (setup == "device") {

@@ -491,6 +491,8 @@ TEST_F(NativeDialog, TheDialogRunsOnTheNativeWindowWithTheReaderNotifyingIt) {
     reply[0] = FRAME_START;
     reply[2] = 27;
     reply[3] = CMD_CHECK;
+    reply[5] = 0x3F;  // the check block's address, 0x3FE000, echoed as a device does
+    reply[6] = 0xE0;
     for (int i = 0; i < 16; ++i) reply[8 + i] = static_cast<uint8_t>(0xA0 + i);
     SealFrame(reply.data(), reply.size());
     serial.last->Inject(reply);  // the reader reads it and sends WM_COMM_RX to the window
