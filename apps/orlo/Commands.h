@@ -10,9 +10,21 @@
 
 namespace orlo::cli {
 
+enum class ProgressMode {
+    Auto,   // the live line on a terminal, plain lines elsewhere
+    Live,   // the live line, whatever the output is
+    Plain,  // plain lines, whatever the output is
+    None,   // no progress at all
+};
+
 struct OutputOptions {
     bool json = false;
     bool quiet = false;
+    ProgressMode progress = ProgressMode::Auto;
+    bool verbose = false;                  // the wire trace on standard error
+    bool toStderr = false;                 // standard output carries data (read-back to "-")
+    std::string report;                    // --report FILE (empty: none)
+    std::vector<std::string> commandLine;  // as given, for the report
 };
 
 struct DeviceArgs {
@@ -20,16 +32,26 @@ struct DeviceArgs {
     double timeoutSeconds = 10;      // no answer for this long ends the run; 0: wait forever
 };
 
-// How the reporter prints, from the options and what standard output is.
+// How the reporter prints, from the options and what its stream (standard output, or standard
+// error when `output.toStderr`) is.
 ReporterOptions MakeReporterOptions(const OutputOptions& output);
 // Readies standard output before main does anything else (posix/ or win32/Terminal.cpp).
 void PrepareProcess();
+// Standard output is a terminal (or console).
+bool StdoutIsTerminal();
+// Standard output takes raw bytes from now on (no line-end translation where the system has it).
+void BinaryStdout();
+// The command line as UTF-8 strings (on Windows from the wide command line, so that arguments
+// outside the system's code page arrive intact).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 int RunPorts(const OutputOptions& output);
 // Checks what could stop a run on `ports` (every listed port when empty); 0 when nothing does.
 int RunDoctor(const OutputOptions& output, const std::vector<std::string>& ports);
+// `force`: take an image whose extension belongs to another region.
 int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
-               const std::string& image);
+               const std::string& image, bool force);
+// `outFile` "-": the region goes to standard output.
 int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,
             const std::string& outFile);
 int RunCheck(const OutputOptions& output, const DeviceArgs& device);

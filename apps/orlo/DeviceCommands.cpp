@@ -1,12 +1,20 @@
 // The commands that talk to a device: each resolves its ports, runs one session per port on
 // one event loop and reports the outcome.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -15,6 +23,9 @@
 #include "Interrupt.h"
 #include "PlatformPorts.h"
 #include "app/OutputFile.h"
+#include "RunReport.h"
+#include "Sha256.h"
+#include "WireWatch.h"
 
 namespace orlo::cli {
 
@@ -64,15 +75,50 @@ bool CheckOutput(Reporter& reporter, const std::string& path) {
     return false;
 }
 
-int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter) {
+// The wire trace of -v: one line per frame on standard error, from the UI thread and the
+// readers alike.
+class TracePrinter {
+  public:
+    void Print(const std::string& label, const WireUnit& unit) {
+        const std::string line = (label.empty() ? "" : label + ": ") + FormatWireUnit(unit) + "\n";
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
+
+  private:
+    std::mutex m_mutex;
+};
+
+struct PortsRun {
+    int code = 0;
+    std::vector<Outcome> outcomes;
+};
+
+// The end of every run: the record (when asked for) and the reporter's last words. A record
+// that cannot be written fails a run that otherwise completed.
+int Conclude(Reporter& reporter, const RunReport* report, const std::vector<Outcome>& outcomes,
+             int code) {
+    if (report != nullptr) {
+        const std::string problem = report->Write(code);
+        if (!problem.empty()) {
+            reporter.Error(-1, problem);
+            if (code == ToInt(ExitCode::Completed)) code = ToInt(ExitCode::FileProblem);
+        }
+    }
+    reporter.Finish(outcomes, code);
+    return reporter.Conclude(code);
+}
+
+PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, CommandSpec command,
+                    Reporter& reporter, RunReport* report) {
     command.timeout = Millis(device.timeoutSeconds);
 
     // Name every port first: a device given twice is a mistake on the command line.
     Endpoints named = MakeEndpoints(device.ports);
     if (!named.usageError.empty()) {
         reporter.Error(-1, named.usageError);
-        reporter.Finish({}, ToInt(ExitCode::Usage));
-        return ToInt(ExitCode::Usage);
+        return {ToInt(ExitCode::Usage), {}};
     }
     std::vector<std::optional<PortEndpoint>>& endpoints = named.ports;
     const std::vector<EndpointError>& errors = named.errors;
@@ -81,15 +127,29 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
     // Before any port is opened: every reader thread inherits the blocked signals.
     InterruptWatcher interrupts([&loop] { loop.Post([] {}); });
 
+    TracePrinter tracer;
+    const bool gang = device.ports.size() > 1;
     struct Entry {
         std::unique_ptr<Session> session;
         Outcome failed;  // when the port could not even be named
+        std::shared_ptr<WireWatch> watch;
+        std::string path, com;
     };
     std::vector<Entry> entries;
     for (std::size_t i = 0; i < endpoints.size(); ++i) {
         if (endpoints[i]) {
-            entries.push_back(
-                {std::make_unique<Session>(loop, std::move(*endpoints[i]), reporter), {}});
+            Entry entry;
+            const std::string label = gang ? endpoints[i]->label : std::string();
+            std::function<void(const WireUnit&)> trace;
+            if (output.verbose)
+                trace = [&tracer, label](const WireUnit& u) { tracer.Print(label, u); };
+            entry.watch = std::make_shared<WireWatch>(std::move(trace));
+            endpoints[i]->backend =
+                std::make_unique<WatchedBackend>(std::move(endpoints[i]->backend), entry.watch);
+            entry.path = endpoints[i]->path;
+            entry.com = endpoints[i]->comName;
+            entry.session = std::make_unique<Session>(loop, std::move(*endpoints[i]), reporter);
+            entries.push_back(std::move(entry));
             continue;
         }
         const int port = reporter.AddPort(device.ports[i]);
@@ -98,7 +158,7 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
         failed.code = errors[i].code;
         failed.detail = errors[i].sentence;
         reporter.Result(port, failed);
-        entries.push_back({nullptr, failed});
+        entries.push_back({nullptr, failed, nullptr, {}, {}});
     }
 
     std::vector<Session*> sessions;
@@ -108,48 +168,223 @@ int RunOnPorts(const DeviceArgs& device, CommandSpec command, Reporter& reporter
         loop, [&interrupts] { return interrupts.Interrupted(); }, [&reporter] { reporter.Refresh(); });
     runner.Run(sessions, command);
 
-    std::vector<Outcome> outcomes;
-    for (const Entry& e : entries) outcomes.push_back(e.session ? e.session->Result() : e.failed);
-    const ExitCode code = GangRunner::Combine(outcomes);
-    reporter.Finish(outcomes, ToInt(code));
-    return reporter.Conclude(ToInt(code));
+    PortsRun run;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        const Outcome& outcome = e.session ? e.session->Result() : e.failed;
+        run.outcomes.push_back(outcome);
+        if (report == nullptr) continue;
+        DeviceRecord record;
+        record.port = device.ports[i];
+        record.path = e.path;
+        record.com = e.com;
+        record.outcome = outcome;
+        if (e.watch) {
+            record.refusals = e.watch->Refusals();
+            record.blocks = e.watch->Blocks();
+            record.blockSeconds = e.watch->BlockSeconds();
+        }
+        if (!outcome.file.empty()) {
+            record.readBackPath = command.shownPath.empty() ? outcome.file : command.shownPath;
+            record.readBackSha256 = Sha256OfFile(command.path);
+        }
+        report->AddDevice(std::move(record));
+    }
+    run.code = ToInt(GangRunner::Combine(run.outcomes));
+    return run;
+}
+
+std::optional<RunReport> MakeReport(const OutputOptions& output, const std::string& command) {
+    if (output.report.empty()) return std::nullopt;
+    return RunReport(output.report, output.commandLine, command);
+}
+
+// The extension of each region's images, as its file dialog filters them.
+constexpr std::pair<const char*, RegionId> kExtensions[] = {
+    {".bin", RegionId::Application},
+    {".adm", RegionId::Voice},
+    {".map", RegionId::Map},
+    {".dat", RegionId::User},
+};
+
+// The region whose images carry this extension (in any letter case), if any.
+std::optional<RegionId> RegionOfExtension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [e, region] : kExtensions)
+        if (ext == e) return region;
+    return std::nullopt;
+}
+
+std::string ExtensionOf(RegionId region) {
+    for (const auto& [e, r] : kExtensions)
+        if (r == region) return e;
+    return {};
+}
+
+std::string RegionWord(RegionId region) {
+    std::string name(Region(region).name);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// The commands without files of their own: the record, when asked for, and the run.
+int RunSimple(const OutputOptions& output, const DeviceArgs& device, const CommandSpec& command,
+              Reporter& reporter, const std::string& name) {
+    std::optional<RunReport> report = MakeReport(output, name);
+    if (report) {
+        const std::string problem = report->Probe();
+        if (!problem.empty()) {
+            reporter.Error(-1, problem);
+            reporter.Finish({}, ToInt(ExitCode::FileProblem));
+            return ToInt(ExitCode::FileProblem);
+        }
+    }
+    RunReport* record = report ? &*report : nullptr;
+    const PortsRun run = RunOnPorts(output, device, command, reporter, record);
+    return Conclude(reporter, record, run.outcomes, run.code);
+}
+
+// A new file in the system's temporary folder for a read-back that goes to standard output.
+std::string TempReadBackPath() {
+    std::random_device random;
+    std::error_code ec;
+    const fs::path folder = fs::temp_directory_path(ec);
+    for (;;) {
+        char name[48];
+        std::snprintf(name, sizeof name, "orlo-read-%08x.bin", static_cast<unsigned>(random()));
+        const fs::path path = (ec ? fs::path(".") : folder) / name;
+        if (!fs::exists(path, ec)) return path.string();
+    }
+}
+
+// The bytes of `path` on standard output; empty on success, else the sentence why not.
+std::string CopyToStdout(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};  // nothing was read: nothing to pass on
+    BinaryStdout();
+    std::vector<char> buffer(64 * 1024);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got > 0 && std::fwrite(buffer.data(), 1, got, stdout) != got)
+            return std::string("cannot write to standard output: ") + std::strerror(errno);
+    }
+    if (std::fflush(stdout) != 0)
+        return std::string("cannot write to standard output: ") + std::strerror(errno);
+    return {};
 }
 
 }  // namespace
 
 int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
-               const std::string& image) {
+               const std::string& image, bool force) {
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
-    if (!CheckInput(reporter, image)) {
-        reporter.Finish({}, ToInt(ExitCode::FileProblem));
-        return ToInt(ExitCode::FileProblem);
+    std::optional<RunReport> report = MakeReport(output, "program");
+    RunReport* record = report ? &*report : nullptr;
+    if (report) {
+        report->SetRegion(RegionWord(region));
+        const std::string problem = report->Probe();
+        if (!problem.empty()) {
+            reporter.Error(-1, problem);
+            reporter.Finish({}, ToInt(ExitCode::FileProblem));
+            return ToInt(ExitCode::FileProblem);
+        }
     }
+    auto refuse = [&](ExitCode code) { return Conclude(reporter, record, {}, ToInt(code)); };
+    if (!CheckInput(reporter, image)) return refuse(ExitCode::FileProblem);
+
+    // What can be refused without the device is refused before its port opens.
+    const auto belongs = RegionOfExtension(image);
+    if (belongs && *belongs != region && !force) {
+        const std::string ext = fs::path(image).extension().string();
+        const std::string sentence = image + " is a " + RegionWord(*belongs) + " image (" + ext +
+                                     "), not a " + RegionWord(region) + " image (" +
+                                     ExtensionOf(region) + "); give --force to program it into " +
+                                     RegionWord(region) + " anyway";
+        reporter.Error(-1, sentence);
+        if (report) report->SetRefusal(sentence);
+        return refuse(ExitCode::Usage);
+    }
+    std::error_code ec;
+    const uint64_t size = fs::file_size(image, ec);
+    if (report) report->SetImage(Absolute(image), ec ? 0 : size, Sha256OfFile(image));
+    const FlashRegion& flash = Region(region);
+    if (!ec && size > flash.maxSize) {
+        Outcome tooBig;
+        tooBig.code = ExitCode::FileProblem;
+        tooBig.message = flash.tooBig;
+        tooBig.detail = TooBigContext(size, flash.maxSize);
+        tooBig.fileSize = size;
+        tooBig.limit = flash.maxSize;
+        reporter.Box(-1, tooBig.message, BoxKind::Failure, tooBig.detail);
+        reporter.Result(-1, tooBig);
+        if (report) report->SetRefusal(tooBig.message + " (" + tooBig.detail + ")");
+        return Conclude(reporter, record, {tooBig}, ToInt(ExitCode::FileProblem));
+    }
+
     CommandSpec command;
     command.kind = CommandKind::Program;
     command.region = region;
     command.path = Absolute(image);
-    return RunOnPorts(device, command, reporter);
+    const PortsRun run = RunOnPorts(output, device, command, reporter, record);
+    return Conclude(reporter, record, run.outcomes, run.code);
 }
 
 int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,
             const std::string& outFile) {
-    Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
-    if (!CheckOutput(reporter, outFile)) {
-        reporter.Finish({}, ToInt(ExitCode::FileProblem));
-        return ToInt(ExitCode::FileProblem);
+    Reporter reporter(output.toStderr ? std::cerr : std::cout, std::cerr,
+                      MakeReporterOptions(output));
+    std::optional<RunReport> report = MakeReport(output, "read");
+    RunReport* record = report ? &*report : nullptr;
+    if (report) {
+        report->SetRegion(RegionWord(region));
+        const std::string problem = report->Probe();
+        if (!problem.empty()) {
+            reporter.Error(-1, problem);
+            reporter.Finish({}, ToInt(ExitCode::FileProblem));
+            return ToInt(ExitCode::FileProblem);
+        }
     }
+    const bool toStdout = outFile == "-";
+    if (toStdout && StdoutIsTerminal()) {
+        // Flash bytes would land on the screen as control sequences.
+        reporter.Error(-1,
+                       "standard output is a terminal: redirect it to a file or a program "
+                       "to read a region to -");
+        return Conclude(reporter, record, {}, ToInt(ExitCode::Usage));
+    }
+    if (!toStdout && !CheckOutput(reporter, outFile))
+        return Conclude(reporter, record, {}, ToInt(ExitCode::FileProblem));
+
     CommandSpec command;
     command.kind = CommandKind::Read;
     command.region = region;
-    command.path = Absolute(outFile);
-    return RunOnPorts(device, command, reporter);
+    // Standard output: the region is read into a file of its own first, so the dialog writes
+    // a file as it always does, and goes out when the run ends.
+    command.path = toStdout ? TempReadBackPath() : Absolute(outFile);
+    if (toStdout) command.shownPath = "-";
+    PortsRun run = RunOnPorts(output, device, command, reporter, record);
+    if (toStdout) {
+        const std::string problem = CopyToStdout(command.path);
+        std::error_code ec;
+        fs::remove(command.path, ec);
+        if (!problem.empty()) {
+            reporter.Error(-1, problem);
+            if (run.code == ToInt(ExitCode::Completed)) run.code = ToInt(ExitCode::FileProblem);
+        } else if (run.code == ToInt(ExitCode::Completed) && !run.outcomes.empty()) {
+            reporter.Note(-1, std::to_string(run.outcomes.front().fileBytes) +
+                                  " bytes written to standard output");
+        }
+    }
+    return Conclude(reporter, record, run.outcomes, run.code);
 }
 
 int RunCheck(const OutputOptions& output, const DeviceArgs& device) {
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
     CommandSpec command;
     command.kind = CommandKind::Check;
-    return RunOnPorts(device, command, reporter);
+    return RunSimple(output, device, command, reporter, "check");
 }
 
 int RunSweep(const OutputOptions& output, const DeviceArgs& device, int button) {
@@ -157,7 +392,7 @@ int RunSweep(const OutputOptions& output, const DeviceArgs& device, int button) 
     CommandSpec command;
     command.kind = CommandKind::Sweep;
     command.button = button;
-    return RunOnPorts(device, command, reporter);
+    return RunSimple(output, device, command, reporter, "sweep");
 }
 
 int RunLog(const OutputOptions& output, const DeviceArgs& device, const std::string& outFile,
@@ -171,14 +406,14 @@ int RunLog(const OutputOptions& output, const DeviceArgs& device, const std::str
     command.kind = CommandKind::Log;
     command.path = outFile.empty() ? std::string() : Absolute(outFile);
     command.duration = Millis(durationSeconds);
-    return RunOnPorts(device, command, reporter);
+    return RunSimple(output, device, command, reporter, "log");
 }
 
 int RunTestTx(const OutputOptions& output, const DeviceArgs& device) {
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
     CommandSpec command;
     command.kind = CommandKind::TestTx;
-    return RunOnPorts(device, command, reporter);
+    return RunSimple(output, device, command, reporter, "test-tx");
 }
 
 }  // namespace orlo::cli

@@ -12,7 +12,7 @@ namespace orlo::cli {
 constexpr double kLineLimitBytesPerSecond = 115200.0 / 10.0;
 
 struct ProgressSnapshot {
-    std::string label;         // the port as the user named it
+    std::string label;         // the port as the user named it; empty: left out
     std::string region;        // "application", "voice", "map", "user"; empty when none
     std::string status;        // the status line as the window shows it
     bool hasData = false;      // a block phase is running: the fields below are meaningful
@@ -36,7 +36,10 @@ double RateOf(const ProgressSnapshot& s);
 double SecondsLeft(const ProgressSnapshot& s);
 
 // One line, at most `width` characters (0: no limit), plain text without control characters.
-// `bar` adds a bar of the percentage.
+// `bar` adds a bar of the percentage. What does not fit goes in this order: the bar is
+// shortened, then left out; then the rate's share of the line, then the region; last the
+// words are shortened ("Write 25 % 11.2K/22.5K 11.2K/s 0:03"). Percent, bytes, rate and time
+// left stay. A rate above the line's limit is shown without a share. An empty label is left out.
 std::string FormatProgressLine(const ProgressSnapshot& s, bool bar, std::size_t width);
 
 }  // namespace orlo::cli

@@ -32,8 +32,10 @@ std::string KindName(BoxKind kind) {
     return "info";
 }
 
-// Device text may hold any byte: what is not UTF-8 is replaced rather than refused.
-std::string Dump(const json& j) {
+// Device text may hold any byte: what is not UTF-8 is replaced rather than refused. Every
+// object carries the stream's schema version.
+std::string Dump(json j) {
+    j["schema"] = kJsonSchemaVersion;
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -91,6 +93,11 @@ void Reporter::ClearLive() {
     FlushOut();
 }
 
+std::size_t Reporter::Columns() const {
+    const std::size_t now = m_options.columns ? m_options.columns() : 0;
+    return now > 0 ? now : m_options.width;
+}
+
 void Reporter::DrawLive(bool force) {
     if (!m_options.tty || m_options.quiet || m_options.json || m_finished) return;
     const auto now = m_now();
@@ -116,7 +123,9 @@ void Reporter::DrawLive(bool force) {
 // after that only the lines whose text changed, each from its first changed character. The
 // cursor rests at the start of the line below the last live line between redraws.
 void Reporter::RewriteLiveLines() {
-    const std::size_t width = m_options.width > 1 ? m_options.width - 1 : 0;
+    // One column is left free: a line that fills the last column wraps on some terminals.
+    const std::size_t columns = Columns();
+    const std::size_t width = columns > 1 ? columns - 1 : columns;
     const std::size_t n = m_ports.size();
     std::vector<std::string> lines(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -189,23 +198,32 @@ void Reporter::Opened(int port, const std::string& comName, const std::string& p
                    {"port", m_ports[static_cast<std::size_t>(port)].label},
                    {"com", comName},
                    {"path", path}}));
+        return;
     }
+    // One port: named once, ahead of its progress, and left out of the progress line.
+    const std::string& label = m_ports[static_cast<std::size_t>(port)].label;
+    m_portName = "port " + comName + (label == comName ? "" : " (" + label + ")");
 }
 
-void Reporter::Box(int port, const std::string& text, BoxKind kind) {
+void Reporter::Box(int port, const std::string& text, BoxKind kind, const std::string& context) {
     if (m_options.json) {
         json j = {{"event", "message"}, {"text", text}, {"kind", KindName(kind)}};
+        if (!context.empty()) j["context"] = context;
         if (port >= 0) j["port"] = m_ports[static_cast<std::size_t>(port)].label;
         Json(Dump(j));
         return;
     }
     const bool problem = kind == BoxKind::Failure || kind == BoxKind::Warning;
     if (!problem && m_options.quiet) return;
-    PrintLine(problem ? m_err : m_out, Prefix(port) + text);
+    PrintLine(problem ? m_err : m_out,
+              Prefix(port) + text + (context.empty() ? "" : " (" + context + ")"));
 }
 
-void Reporter::Progress(int port, const ProgressSnapshot& s) {
+void Reporter::Progress(int port, const ProgressSnapshot& snapshot) {
+    if (!m_options.progress) return;
     PortLine& p = m_ports[static_cast<std::size_t>(port)];
+    ProgressSnapshot s = snapshot;
+    if (!Gang()) s.label.clear();  // named once when the port opened
     if (m_options.json) {
         const std::string key =
             s.hasData ? s.phase + "|" + std::to_string(s.percent) : "status|" + s.status;
@@ -234,6 +252,10 @@ void Reporter::Progress(int port, const ProgressSnapshot& s) {
         return;
     }
     if (m_options.quiet) return;
+    if (!Gang() && !m_portName.empty()) {
+        PrintLine(m_out, m_portName);
+        m_portName.clear();
+    }
     if (!m_options.tty) {
         const std::string key = s.hasData
                                     ? s.phase + "|" + std::to_string(s.percent / kPlainStepPercent)
@@ -243,7 +265,8 @@ void Reporter::Progress(int port, const ProgressSnapshot& s) {
         PrintLine(m_out, FormatProgressLine(s, false, 0));
         return;
     }
-    const std::size_t width = m_options.width > 1 ? m_options.width - 1 : 0;
+    const std::size_t columns = Columns();
+    const std::size_t width = columns > 1 ? columns - 1 : columns;
     const std::string key = s.hasData ? s.phase : "status|" + s.status;
     const bool changed = key != p.lastKey || (s.percent >= 100 && p.lastPercent < 100);
     p.lastKey = key;
@@ -253,9 +276,10 @@ void Reporter::Progress(int port, const ProgressSnapshot& s) {
     DrawLive(changed && !Gang());
 }
 
-void Reporter::Error(int port, const std::string& sentence) {
+void Reporter::Error(int port, const std::string& sentence, const std::string& hint) {
     if (m_options.json) {
         json j = {{"event", "error"}, {"text", sentence}};
+        if (!hint.empty()) j["hint"] = hint;
         if (port >= 0) j["port"] = m_ports[static_cast<std::size_t>(port)].label;
         Json(Dump(j));
         return;
@@ -263,6 +287,7 @@ void Reporter::Error(int port, const std::string& sentence) {
     std::string line = "orlo: ";
     if (port >= 0) line += m_ports[static_cast<std::size_t>(port)].label + ": ";
     PrintLine(m_err, line + sentence);
+    if (!hint.empty()) PrintLine(m_err, line + hint);
 }
 
 void Reporter::Note(int port, const std::string& sentence) {
@@ -274,6 +299,17 @@ void Reporter::Note(int port, const std::string& sentence) {
     }
     if (m_options.quiet) return;
     PrintLine(m_out, Prefix(port) + sentence);
+}
+
+void Reporter::Waiting(int port, const std::string& sentence) {
+    if (m_options.json) {
+        json j = {{"event", "waiting"}, {"text", sentence}};
+        if (port >= 0) j["port"] = m_ports[static_cast<std::size_t>(port)].label;
+        Json(Dump(j));
+        return;
+    }
+    if (m_options.quiet) return;
+    PrintLine(m_err, Prefix(port) + sentence);
 }
 
 void Reporter::DeviceLine(int port, const std::string& line, bool print) {
@@ -346,16 +382,25 @@ void Reporter::Header(const std::string& path) {
 }
 
 void Reporter::Result(int port, const Outcome& o) {
-    const std::string& label = m_ports[static_cast<std::size_t>(port)].label;
+    // Port -1: a run refused before any port was opened.
+    const std::string label = port >= 0 ? m_ports[static_cast<std::size_t>(port)].label : "";
     if (m_options.json) {
         json j = {{"event", "result"},
-                  {"port", label},
-                  {"com", m_ports[static_cast<std::size_t>(port)].comName},
+                  {"port", port >= 0 ? json(label) : json(nullptr)},
+                  {"com", port >= 0 ? json(m_ports[static_cast<std::size_t>(port)].comName)
+                                    : json(nullptr)},
                   {"ok", o.code == ExitCode::Completed},
                   {"exit", ToInt(o.code)},
                   {"outcome", std::string(ExitName(o.code))},
                   {"message", o.message},
                   {"detail", o.detail}};
+        if (!o.phase.empty()) {
+            j["phase"] = o.phase;
+            j["address"] = o.address ? json(*o.address) : json(nullptr);
+            j["sends"] = o.sends;
+        }
+        if (o.fileSize) j["size"] = *o.fileSize;
+        if (o.limit) j["limit"] = *o.limit;
         if (!o.file.empty()) {
             j["file"] = o.file;
             j["bytes"] = o.fileBytes;
@@ -365,6 +410,7 @@ void Reporter::Result(int port, const Outcome& o) {
         Json(Dump(j));
         return;
     }
+    if (port < 0) return;
     if (m_options.tty && Gang() && !m_options.quiet) {
         // The port's live line ends with its result.
         std::string text = o.message.empty() ? o.detail : o.message;
@@ -375,8 +421,10 @@ void Reporter::Result(int port, const Outcome& o) {
     if (o.file.empty()) return;
     if (o.partial) {
         Error(port, "partial read-back: " + std::to_string(o.fileBytes) + " of " +
-                        std::to_string(o.expectedBytes) + " bytes kept in " + o.file);
-    } else if (o.code == ExitCode::Completed) {
+                        std::to_string(o.expectedBytes) + " bytes kept in " +
+                        (o.file == "-" ? std::string("standard output") : o.file));
+    } else if (o.code == ExitCode::Completed && o.file != "-") {
+        // Standard output gets the bytes after the run; the command says when they are out.
         Note(port, std::to_string(o.fileBytes) + " bytes written to " + o.file);
     }
 }
@@ -410,7 +458,7 @@ void Reporter::Finish(const std::vector<Outcome>& outcomes, int exitCode) {
     for (std::size_t i = 0; i < m_ports.size() && i < outcomes.size(); ++i) {
         const Outcome& o = outcomes[i];
         std::string text = o.message;
-        if (!o.detail.empty()) text += (text.empty() ? "" : " ") + o.detail;
+        if (!o.detail.empty()) text += text.empty() ? o.detail : " (" + o.detail + ")";
         row(m_ports[i].label, m_ports[i].comName.empty() ? "-" : m_ports[i].comName,
             std::string(ExitName(o.code)), text);
     }

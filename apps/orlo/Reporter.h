@@ -23,11 +23,18 @@
 
 namespace orlo::cli {
 
+// Version of the --json event stream: raised when a field changes meaning or goes away.
+constexpr int kJsonSchemaVersion = 1;
+
 struct ReporterOptions {
     bool json = false;
     bool quiet = false;
-    bool tty = false;       // standard output is a terminal
+    bool tty = false;       // the live line: the output is a terminal (or --progress=live)
+    bool progress = true;   // false: --progress=none
     std::size_t width = 0;  // its columns (0: unknown)
+    // The terminal's columns now, asked before each redraw so a resized window is followed;
+    // empty or 0: `width`.
+    std::function<std::size_t()> columns;
 };
 
 class Reporter {
@@ -46,10 +53,14 @@ class Reporter {
 
     // Port -1: a line that belongs to no port.
     void Opened(int port, const std::string& comName, const std::string& path);
-    void Box(int port, const std::string& text, BoxKind kind);
+    // `context`: what the command line adds after the dialog's text (empty: nothing).
+    void Box(int port, const std::string& text, BoxKind kind, const std::string& context = {});
     void Progress(int port, const ProgressSnapshot& snapshot);
-    void Error(int port, const std::string& sentence);
+    // `hint`: what to check, on a line of its own (--json: the object's "hint").
+    void Error(int port, const std::string& sentence, const std::string& hint = {});
     void Note(int port, const std::string& sentence);  // informational, standard output
+    // The run has waited a while for the device: what for (once per wait).
+    void Waiting(int port, const std::string& sentence);
     void DeviceLine(int port, const std::string& line, bool print);
     void CheckText(int port, const std::string& text);
     void Sweep(int port, int max, int min, int timeMs, int tm);
@@ -81,6 +92,7 @@ class Reporter {
     };
 
     void Json(const std::string& object);
+    std::size_t Columns() const;
     std::string Prefix(int port) const;
     void PrintLine(std::ostream& stream, const std::string& text);
     void FlushOut();
@@ -101,6 +113,7 @@ class Reporter {
     Clock::time_point m_lastDraw{};
     bool m_finished = false;
     int m_outError = 0;  // errno of the first failed write to standard output
+    std::string m_portName;  // one port: its name, until the first progress shows it
 };
 
 }  // namespace orlo::cli

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Messages.h"
+#include "WireWatch.h"
 #include "protocol/Protocol.h"
 #include "protocol/ReadBack.h"
 
@@ -27,6 +28,7 @@ constexpr const char* kNotConfirmed =
     "earlier run may have been taken for one of this run; run the command again";
 constexpr const char* kDeviceGone =
     "the device has gone away: the line was hung up or the port has vanished";
+constexpr auto kWaitHint = std::chrono::seconds(2);  // silence after which the wait is named
 
 // How long COUNT bytes take on the device line (8N1: ten bits a byte).
 Session::Clock::duration LineTime(int32_t count) {
@@ -58,6 +60,11 @@ std::string PrintableLine(std::string text) {
 }
 
 }  // namespace
+
+std::string TooBigContext(uint64_t size, uint64_t limit) {
+    return "file " + std::to_string(size) + " bytes, region limit " + std::to_string(limit) +
+           " bytes";
+}
 
 Session::Session(EventLoop& loop, PortEndpoint endpoint, Reporter& reporter,
                  std::function<Clock::time_point()> now)
@@ -251,17 +258,47 @@ void Session::Poll() {
         Finish(ExitCode::Timeout, {}, kDeviceGone);
         return;
     }
-    if (m_command.timeout.count() > 0 && AwaitingReply() &&
-        now - m_lastReply >= m_command.timeout) {
-        const std::string detail =
-            "timeout: the device has not answered for " + Seconds(m_command.timeout);
-        m_reporter.Error(m_port, detail);
-        Finish(ExitCode::Timeout, {}, detail);
+    if (!AwaitingReply()) return;
+    if (!m_waitNamed && now - m_lastReply >= kWaitHint) {
+        m_waitNamed = true;
+        m_reporter.Waiting(m_port, "waiting for the device on " + m_endpoint.comName +
+                                       " to answer " + LastFrame() + "...");
     }
+    if (m_command.timeout.count() > 0 && now - m_lastReply >= m_command.timeout) {
+        const std::string detail = "timeout: the device has not answered for " +
+                                   Seconds(m_command.timeout) + " (" + LastFrame() + ")";
+        m_reporter.Error(m_port, detail,
+                         "check the device's power and cable, that " + m_endpoint.comName +
+                             " is its port, and that it is ready to be programmed");
+        Finish(ExitCode::Timeout, {}, detail);
+        AddFrameContext(m_dlg->m_retryCount + 1);
+    }
+}
+
+std::string Session::LastFrame() const {
+    const auto& f = m_dlg->m_txFrame;
+    return DescribeFrame(f[3], FrameAddress(f.data(), static_cast<std::size_t>(m_dlg->m_txLen)));
+}
+
+void Session::AddFrameContext(unsigned sends) {
+    const auto& f = m_dlg->m_txFrame;
+    m_outcome.phase = WirePhase(f[3]);
+    m_outcome.address = FrameAddress(f.data(), static_cast<std::size_t>(m_dlg->m_txLen));
+    m_outcome.sends = sends;
 }
 
 void Session::Interrupt() {
     if (m_finished) return;
+    // The application's countdown runs after the last block was verified and the finish
+    // frame went out: nothing is lost by not waiting for it.
+    if (m_command.kind == CommandKind::Program && m_dlg->m_txFrame[3] == CMD_FINISH &&
+        m_dlg->m_countdown > 0) {
+        const std::string sentence =
+            "the image is written and verified; the device restarts by itself";
+        m_reporter.Note(m_port, sentence);
+        Finish(ExitCode::Completed, {}, sentence);
+        return;
+    }
     m_reporter.Error(m_port, "interrupted");
     Finish(ExitCode::Interrupted, {}, "interrupted");
 }
@@ -292,7 +329,8 @@ void Session::Close() {
         std::error_code ec;
         const auto size = std::filesystem::file_size(m_dlg->m_readBackPath, ec);
         if (!ec) {
-            m_outcome.file = m_dlg->m_readBackPath;
+            m_outcome.file =
+                m_command.shownPath.empty() ? m_dlg->m_readBackPath : m_command.shownPath;
             m_outcome.fileBytes = size;
             m_outcome.partial = m_outcome.code != ExitCode::Completed;
         }
@@ -386,6 +424,9 @@ void Session::OnReply(uint8_t code) {
 void Session::OnMessageBox(const std::string& text, const std::string&, unsigned) {
     const BoxVerdict verdict = ClassifyBox(text, m_expectedCompletion, m_inStartClick);
     if (verdict.kind == BoxKind::Completion && !m_finished) {
+        // The last step (100 %) is shown before the outcome closes the progress.
+        if (m_command.kind == CommandKind::Read || m_command.kind == CommandKind::Program)
+            ReportProgress();
         // Reported once no further reply has come. The application's message ends its
         // countdown, after the finish frame's grace began; the others come with a reply.
         m_heldCompletion = text;
@@ -397,7 +438,23 @@ void Session::OnMessageBox(const std::string& text, const std::string&, unsigned
         }
         return;
     }
-    m_reporter.Box(m_port, text, verdict.kind);
+    // The device's refusals and the too-big texts stay as the window shows them; what the
+    // command line knows about them follows.
+    std::string context;
+    if (text == "Tx Error" || text == "Check Flash Memory please.....") {
+        const bool start = WirePhase(m_dlg->m_txFrame[3]) == "start";
+        const unsigned sends = start ? 1 : std::max(1u, m_dlg->m_retryCount);
+        context = LastFrame().substr(std::string_view("the ").size()) + ", sent " +
+                  (sends == 1 ? std::string("once") : std::to_string(sends) + " times");
+        AddFrameContext(sends);
+    } else if (m_command.kind == CommandKind::Program && text == Region(m_command.region).tooBig) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(m_command.path, ec);
+        m_outcome.limit = Region(m_command.region).maxSize;
+        if (!ec) m_outcome.fileSize = size;
+        context = TooBigContext(ec ? 0 : size, Region(m_command.region).maxSize);
+    }
+    m_reporter.Box(m_port, text, verdict.kind, context);
     if (text == "Tx Error" && m_dlg->m_replyDamaged && !m_finished) {
         // The device answered, but its reply stayed damaged: not a refusal of the frames.
         const std::string detail =
@@ -414,7 +471,7 @@ void Session::OnMessageBox(const std::string& text, const std::string&, unsigned
         if (m_logFileFailure.empty()) m_logFileFailure = text;
         return;
     }
-    if (verdict.kind == BoxKind::Failure) Finish(verdict.code, text);
+    if (verdict.kind == BoxKind::Failure) Finish(verdict.code, text, context);
 }
 
 void Session::OnStatusText(const std::string&) {
@@ -436,6 +493,7 @@ void Session::OnProgressPos(int) {
                 const Clock::duration deviceTime =
                     now - m_lastSendAt - LineTime(m_lastSentLen) - LineTime(replyLen);
                 m_lastReply = now;
+                m_waitNamed = false;
                 m_slowestReply = std::max(m_slowestReply, deviceTime);
                 m_longestReply = std::max(m_longestReply, replyLen);
                 m_lastSendAt = now;
@@ -475,7 +533,9 @@ void Session::ReportProgress() {
     if (!m_running || m_finished) return;  // the outcome's message closes the progress
     ProgressSnapshot s;
     s.label = m_endpoint.label;
-    s.status = m_window.GetControlText(IDC_STATUS);
+    // The member, not the control: the control is refreshed only at the end of a drain, and
+    // would pair the last phase's text with this block's percentage.
+    s.status = m_dlg->m_status;
     const bool program = m_command.kind == CommandKind::Program;
     const bool read = m_command.kind == CommandKind::Read;
     if (!program && !read) return;  // the other commands have no progress to show

@@ -28,7 +28,8 @@ struct CommandSpec {
     CommandKind kind = CommandKind::Program;
     RegionId region = RegionId::Application;  // program, read
     std::string path;  // program: the image; read: the output file; log: --output (may be empty)
-    int button = 0;    // sweep: the button of the action
+    std::string shownPath;  // read: the output as the user named it when not `path` ("-")
+    int button = 0;         // sweep: the button of the action
     std::chrono::milliseconds timeout{10000};  // no reply for this long ends the run (0: never)
     std::chrono::milliseconds duration{0};     // log: ends after this long (0: when interrupted)
     // Before the first frame the line must have been quiet this long; whatever arrives
@@ -50,6 +51,9 @@ struct PortEndpoint {
     std::unique_ptr<IPortTable> table;
     std::unique_ptr<ISerialBackend> backend;
 };
+
+// "file 300000 bytes, region limit 241664 bytes": what follows a too-big text.
+std::string TooBigContext(uint64_t size, uint64_t limit);
 
 class Session : private ConsoleWindowListener {
   public:
@@ -105,6 +109,10 @@ class Session : private ConsoleWindowListener {
     void ReportProgress();
     bool AwaitingReply() const;
     bool LineGone() const;
+    // The frame last sent, as a sentence names it; its phase, address and `sends` go into the
+    // outcome.
+    std::string LastFrame() const;
+    void AddFrameContext(unsigned sends);
 
     EventLoop& m_loop;
     PortEndpoint m_endpoint;
@@ -147,6 +155,7 @@ class Session : private ConsoleWindowListener {
     int m_repliesAllowed = 0;          // replies still owed (the ACK to the finish frame)
     Clock::time_point m_confirmUntil{};
     std::string m_heldCompletion;      // the completion box, reported once confirmed
+    bool m_waitNamed = false;          // this wait for a reply has been named to the user
 };
 
 }  // namespace orlo::cli

@@ -5,10 +5,14 @@
 #include <cmath>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "Version.h"
 #include "app/Resource.h"
 
 namespace {
@@ -64,15 +68,15 @@ CLI::Validator Seconds(bool zeroAllowed) {
             const bool ok = used == text.size() && std::isfinite(value) &&
                             (zeroAllowed ? value >= 0 : value > 0) && value <= kMaxSeconds;
             if (ok) return {};
-            return "SEC must be a number of seconds from " + std::string(zeroAllowed ? "0" : "above 0") +
-                   " to 1000000, not " + text;
+            return "SEC must be a number of seconds from " +
+                   std::string(zeroAllowed ? "0" : "above 0") + " to 1000000, not " + text;
         },
         "SEC", "Seconds");
 }
 
 constexpr const char* kFooter =
-    "Exit status: 0 completed, 1 device failure (Tx Error, Check Flash Memory, ...), 2 usage\n"
-    "error, 3 port cannot be opened, 4 timeout, 5 file problem, 130 interrupted.\n"
+    "Exit status: 0 completed, 1 device failure (Tx Error, Check Flash Memory, ...),\n"
+    "2 usage error, 3 port cannot be opened, 4 timeout, 5 file problem, 130 interrupted.\n"
     "\n"
     "Examples:\n"
     "  orlo ports\n"
@@ -92,6 +96,13 @@ struct Device {
     double timeout = 10;
 };
 
+const std::map<std::string, ProgressMode> kProgressModes = {
+    {"auto", ProgressMode::Auto},
+    {"live", ProgressMode::Live},
+    {"plain", ProgressMode::Plain},
+    {"none", ProgressMode::None},
+};
+
 // --port and --timeout of a command that talks to one device.
 void AddDeviceOptions(CLI::App* cmd, Device& device) {
     cmd->add_option("-p,--port", device.port, kPortHelp)
@@ -104,34 +115,130 @@ void AddDeviceOptions(CLI::App* cmd, Device& device) {
         ->type_name("SEC");
 }
 
-// The help of the command that was being parsed, or of the whole program.
-std::string UsageOf(CLI::App& app) {
-    for (CLI::App* sub : app.get_subcommands()) return sub->help();
-    return app.help();
+constexpr std::size_t kHelpColumns = 80;  // every line of the help fits an 80-column terminal
+
+// `text` with every line longer than `width` broken at blanks; shorter lines stay as they are
+// (the examples are aligned with blanks).
+std::string Wrap(const std::string& text, std::size_t width) {
+    std::string out;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        while (line.size() > width) {
+            std::size_t cut = line.rfind(' ', width);
+            if (cut == std::string::npos || cut == 0) cut = line.find(' ', width);
+            if (cut == std::string::npos) break;
+            out += line.substr(0, cut) + "\n";
+            line = line.substr(line.find_first_not_of(' ', cut) == std::string::npos
+                                   ? line.size()
+                                   : line.find_first_not_of(' ', cut));
+        }
+        out += line;
+        if (end == text.size()) break;
+        out += "\n";
+        begin = end + 1;
+    }
+    return out;
+}
+
+// CLI11's help with the descriptions wrapped to the terminal's 80 columns.
+class HelpFormatter : public CLI::Formatter {
+  public:
+    HelpFormatter() { column_width(kColumn); }
+    std::string make_option_desc(const CLI::Option* opt) const override {
+        return Wrap(CLI::Formatter::make_option_desc(opt), kHelpColumns - kColumn);
+    }
+    // Positionals are all required: saying so on each keeps the sweep actions' list of
+    // choices (which the shell completion reads) within the 80 columns.
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        std::string opts = CLI::Formatter::make_option_opts(opt);
+        const std::string required = " REQUIRED";
+        if (const auto at = opts.find(required); opt->get_positional() && at != std::string::npos)
+            opts.erase(at, required.size());
+        return opts;
+    }
+    std::string make_description(const CLI::App* app) const override {
+        return Wrap(CLI::Formatter::make_description(app), kHelpColumns);
+    }
+    std::string make_footer(const CLI::App* app) const override {
+        return Wrap(CLI::Formatter::make_footer(app), kHelpColumns);
+    }
+    std::string make_subcommand(const CLI::App* sub) const override {
+        std::stringstream out;
+        CLI::detail::format_help(out, sub->get_name(),
+                                 Wrap(sub->get_description(), kHelpColumns - kColumn), kColumn);
+        return out.str();
+    }
+
+  private:
+    static constexpr std::size_t kColumn = 26;  // where the descriptions begin
+};
+
+// "orlo read REGION OUTFILE --port DEV [OPTIONS]": the positionals and required options of the
+// command that was being parsed, or of the program.
+std::string OneLineUsage(const CLI::App* sub) {
+    if (sub == nullptr) return "usage: orlo [OPTIONS] COMMAND ...";
+    std::string usage = "usage: orlo " + sub->get_name();
+    bool optional = false;
+    for (const CLI::Option* opt : sub->get_options()) {
+        if (opt->get_positional()) {
+            usage += " " + opt->get_name();
+        } else if (opt->get_required()) {
+            const auto& longs = opt->get_lnames();
+            const std::string form = (longs.empty() ? opt->get_name() : "--" + longs.front()) +
+                                     " " + opt->get_type_name();
+            usage += " " + form;
+            if (opt->get_expected_max() > 1) usage += " [" + form + " ...]";
+        } else {
+            optional = true;
+        }
+    }
+    return usage + (optional ? " [OPTIONS]" : "");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     PrepareProcess();
+    const std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    std::vector<const char*> argumentPointers;
+    for (const std::string& a : arguments) argumentPointers.push_back(a.c_str());
 
     CLI::App app{
-        "orlo programs the 4 MiB serial flash of the RDX-5812LQ target device over a serial\n"
-        "line, and runs its service functions: read-back, check block, sweep settings, device\n"
-        "log, test string and the bitmap to C-header converter. It drives the same dialog as\n"
-        "the desktop window: the message texts are the window's own, printed verbatim.",
+        "orlo programs the 4 MiB serial flash of the RDX-5812LQ target device over a\n"
+        "serial line, and runs its service functions: read-back, check block, sweep\n"
+        "settings, device log, test string and the bitmap to C-header converter. It drives\n"
+        "the same dialog as the desktop window: the message texts are the window's own,\n"
+        "printed verbatim.",
         "orlo"};
+    app.formatter(std::make_shared<HelpFormatter>());
     app.footer(kFooter);
     app.require_subcommand(1);
     app.fallthrough();
-    app.set_version_flag("--version", "orlo 1.0.0");
+    app.set_version_flag("-V,--version", VersionLine());
 
     OutputOptions output;
+    output.commandLine = arguments;
     app.add_flag("--json", output.json,
                  "Print one JSON object a line on standard output (events, progress, results) "
                  "for other programs");
     app.add_flag("-q,--quiet", output.quiet,
                  "Print only errors, warnings and the data a command was asked for");
+    std::string progressMode = "auto";
+    app.add_option("--progress", progressMode,
+                   "auto: an updating line on a terminal, plain lines elsewhere; live, plain: "
+                   "that whatever the output is; none: no progress")
+        ->check(CLI::IsMember(kProgressModes))
+        ->type_name("MODE");
+    app.add_flag("-v,--verbose", output.verbose,
+                 "Print every frame sent (>) and received (<) on standard error: code, flash "
+                 "address, length (data left out)");
+    app.add_option("--report", output.report,
+                   "Write a JSON record of the run to FILE: version, command line, times, "
+                   "ports, image and read-back SHA-256, refusals, outcome")
+        ->type_name("FILE");
 
     // ports
     CLI::App* ports = app.add_subcommand(
@@ -160,8 +267,9 @@ int main(int argc, char** argv) {
     std::string programRegion, image;
     CLI::App* program = app.add_subcommand(
         "program",
-        "Write an image file into a flash region, block by block, then verify every block.\n"
-        "Application images end with a countdown after which the device may be removed.\n"
+        "Write an image file into a flash region, block by block, then verify every\n"
+        "block. Application images end with a countdown after which the device may be\n"
+        "removed.\n"
         "Several --port options program the same image into every device at once.");
     program
         ->add_option("REGION", programRegion,
@@ -185,6 +293,9 @@ int main(int argc, char** argv) {
         ->check(Seconds(true))
         ->capture_default_str()
         ->type_name("SEC");
+    bool force = false;
+    program->add_flag("-f,--force", force,
+                      "Program FILE even when its extension belongs to another region");
 
     // read
     Device readDevice;
@@ -196,7 +307,8 @@ int main(int argc, char** argv) {
     read->add_option("REGION", readRegion, "application, voice, map or user")
         ->required()
         ->check(CLI::IsMember(kRegions, CLI::ignore_case));
-    read->add_option("OUTFILE", outFile, "The file to write (replaced when it exists)")
+    read->add_option("OUTFILE", outFile,
+                     "The file to write (replaced when it exists); - for standard output")
         ->required()
         ->type_name("FILE");
     AddDeviceOptions(read, readDevice);
@@ -212,14 +324,17 @@ int main(int argc, char** argv) {
     std::string sweepAction;
     CLI::App* sweep = app.add_subcommand(
         "sweep",
-        "Read or step the sweep settings, then print sweep max, sweep min, sweep time and Tm\n"
-        "as written back to the device. `read` also restores Tm 20000 and sweep time 40 ms.");
+        "Read or step the sweep settings, then print sweep max, sweep min, sweep time\n"
+        "and Tm as written back to the device. `read` also restores Tm 20000 and sweep\n"
+        "time 40 ms.");
     sweep
         ->add_option("ACTION", sweepAction,
                      "read, max+100, max-100, max+10, max-10, min+100, min-100, min+10 or "
                      "min-10")
         ->required()
-        ->check(CLI::IsMember(kSweepActions, CLI::ignore_case));
+        // The choices as the type (without CLI11's "TEXT:"), to fit 80 columns.
+        ->type_name("{max+10,max+100,max-10,max-100,min+10,min+100,min-10,min-100,read}")
+        ->check(CLI::IsMember(kSweepActions, CLI::ignore_case).description(""));
     AddDeviceOptions(sweep, sweepDevice);
 
     // log
@@ -270,7 +385,7 @@ int main(int argc, char** argv) {
             "", "BMP"));
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -278,9 +393,17 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "orlo: " << e.what() << "\n\n" << UsageOf(app);
+        // The error, the one-line usage and where to read more: the whole help would bury
+        // the one line that matters.
+        const auto parsed = app.get_subcommands();
+        const CLI::App* sub = parsed.empty() ? nullptr : parsed.front();
+        std::cerr << "orlo: " << e.what() << "\n"
+                  << OneLineUsage(sub) << "\n"
+                  << "run 'orlo " << (sub ? sub->get_name() + " " : std::string())
+                  << "--help' for more\n";
         return ToInt(ExitCode::Usage);
     }
+    output.progress = kProgressModes.at(progressMode);
 
     auto single = [](const Device& d) {
         DeviceArgs args;
@@ -293,15 +416,26 @@ int main(int argc, char** argv) {
         return kRegions.at(name);
     };
 
+    if (!output.report.empty() && (*ports || *bmp2h)) {
+        // A record is of a run on devices; silently writing none would be worse than refusing.
+        std::cerr << "orlo: --report records device commands (program, read, check, sweep, "
+                     "log, test-tx)\n"
+                  << OneLineUsage(*ports ? ports : bmp2h) << "\n"
+                  << "run 'orlo " << (*ports ? "ports" : "bmp2h") << " --help' for more\n";
+        return ToInt(ExitCode::Usage);
+    }
     if (*ports) return RunPorts(output);
     if (*doctor) return RunDoctor(output, doctorPorts);
     if (*program) {
         DeviceArgs args;
         args.ports = programDevice.ports;
         args.timeoutSeconds = programDevice.timeout;
-        return RunProgram(output, args, regionOf(programRegion), image);
+        return RunProgram(output, args, regionOf(programRegion), image, force);
     }
-    if (*read) return RunRead(output, single(readDevice), regionOf(readRegion), outFile);
+    if (*read) {
+        output.toStderr = outFile == "-";  // the region's bytes take standard output
+        return RunRead(output, single(readDevice), regionOf(readRegion), outFile);
+    }
     if (*check) return RunCheck(output, single(checkDevice));
     if (*sweep) {
         std::string action = sweepAction;

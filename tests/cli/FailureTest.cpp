@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <algorithm>
+#include <sstream>
 #include <thread>
 
 #include "CliFixture.h"
@@ -194,7 +196,13 @@ TEST_F(CliTest, UsageErrorsPrintTheUsageAndExit2) {
         SCOPED_TRACE(joined);
         const RunResult r = RunOrlo(args, {"ORLO_PORT="});
         EXPECT_EQ(r.exitCode, 2);
-        EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
+        // The error, the command's one-line usage and where to read more; not the help.
+        const std::string command = args.empty() || args[0] == "flash" ? "" : args[0] + " ";
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
+        EXPECT_EQ(r.err.rfind("orlo: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("\nusage: orlo " + command), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("\nrun 'orlo " + command + "--help' for more\n"), std::string::npos)
+            << r.err;
         EXPECT_EQ(r.out, "");
     }
     // A missing --port is a usage error too, unless ORLO_PORT names the device.
@@ -216,6 +224,17 @@ TEST_F(CliTest, HelpGuidesANewUser) {
         EXPECT_NE(program.out.find(word), std::string::npos) << word;
     const RunResult sweep = RunOrlo({"sweep", "--help"});
     EXPECT_NE(sweep.out.find("max+100"), std::string::npos);
+
+    // Every help fits an 80-column terminal.
+    for (const char* command :
+         {"", "ports", "program", "read", "check", "sweep", "log", "test-tx", "bmp2h"}) {
+        std::vector<std::string> args;
+        if (*command) args.push_back(command);
+        args.push_back("--help");
+        std::istringstream lines(RunOrlo(args).out);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << command << ": " << line;
+    }
 }
 
 

@@ -46,7 +46,7 @@ TEST_F(CliTest, JsonReportsTheRunAsOneObjectALine) {
     EXPECT_EQ(events.front()["event"], "open");
     EXPECT_EQ(events.front()["port"], devsim.Port());
     EXPECT_EQ(events.front()["path"], devsim.Port());
-    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "done"}, {"exit", 0}}));
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "done"}, {"exit", 0}, {"schema", 1}}));
 
     // Progress: programming, then verifying, each percentage rising to 100, with the bytes.
     std::string phase = "Programming";
@@ -97,7 +97,10 @@ TEST_F(CliTest, JsonReportsFailuresAndPartialFiles) {
     const auto events = JsonLines(r.out);
     const auto errors = Events(events, "error");
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0]["text"], "timeout: the device has not answered for 1 s");
+    EXPECT_EQ(errors[0]["text"],
+              "timeout: the device has not answered for 1 s (the read request for flash "
+              "address 0x1F6000)");
+    EXPECT_NE(errors[0]["hint"].get<std::string>().find("power"), std::string::npos);
     const auto results = Events(events, "result");
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0]["ok"], false);

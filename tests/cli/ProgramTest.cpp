@@ -87,8 +87,8 @@ TEST_F(CliTest, ProgramApplicationCompletesAfterTheCountdown) {
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // The countdown's texts in the order the window shows them, then the message last.
-    const auto wait = r.out.find("  application  Wait please");
-    const auto ready = r.out.find("  application  Ready", wait == std::string::npos ? 0 : wait);
+    const auto wait = r.out.find("\napplication  Wait please");
+    const auto ready = r.out.find("\napplication  Ready", wait == std::string::npos ? 0 : wait);
     const auto done = r.out.find("Programming completed of Application data, and Remove Target\n");
     EXPECT_NE(wait, std::string::npos) << r.out;
     EXPECT_NE(ready, std::string::npos) << r.out;
@@ -111,7 +111,11 @@ TEST_F(CliTest, ProgramFailuresShowTheWindowsMessageAndExitWithTheirCode) {
         const std::string file = WriteFile("big.dat", MakeImage(4097));
         const RunResult r = RunOrlo({"program", "user", file, "--port", sim.SlavePath()});
         EXPECT_EQ(r.exitCode, 5);
-        EXPECT_TRUE(HasLine(r.err, "Map data is too BIG!!!")) << r.err;
+        // The window's text, then the sizes; refused before the port opens.
+        EXPECT_TRUE(HasLine(r.err,
+                            "Map data is too BIG!!! (file 4097 bytes, region limit 4096 "
+                            "bytes)"))
+            << r.err;
         EXPECT_EQ(sim.GetDevice().Stats().frames, 0u);  // nothing was sent
     }
     {
@@ -131,7 +135,8 @@ TEST_F(CliTest, ProgramFailuresShowTheWindowsMessageAndExitWithTheirCode) {
         const std::string file = WriteFile("a.map", MakeImage(5000));
         const RunResult r = RunOrlo({"program", "map", file, "--port", sim.SlavePath()});
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_TRUE(HasLine(r.err, "Check Flash Memory please.....")) << r.err;
+        EXPECT_TRUE(HasLine(r.err, "Check Flash Memory please..... (start frame, sent once)"))
+            << r.err;
         EXPECT_EQ(sim.GetDevice().Stats().frames, 1u);  // no resend of a start frame
     }
     {
@@ -143,7 +148,10 @@ TEST_F(CliTest, ProgramFailuresShowTheWindowsMessageAndExitWithTheirCode) {
         const std::string file = WriteFile("v.adm", MakeImage(9000));
         const RunResult r = RunOrlo({"program", "voice", file, "--port", sim.SlavePath()});
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_TRUE(HasLine(r.err, "Tx Error")) << r.err;
+        EXPECT_TRUE(HasLine(r.err,
+                            "Tx Error (write block at flash address 0x001000, sent 5 "
+                            "times)"))
+            << r.err;
         const auto stats = sim.GetDevice().Stats();
         EXPECT_EQ(stats.naks, 5u);
         EXPECT_EQ(stats.perCode[0x21], 6u);  // the first write, the second and its 4 resends
@@ -162,7 +170,7 @@ TEST_F(CliTest, QuietProgramPrintsNothingAndStillExitsWithTheOutcome) {
     const RunResult bad = RunOrlo({"program", "user", big, "--port", sim.SlavePath(), "-q"});
     EXPECT_EQ(bad.exitCode, 5);
     EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err, "Map data is too BIG!!!\n");
+    EXPECT_EQ(bad.err, "Map data is too BIG!!! (file 5000 bytes, region limit 4096 bytes)\n");
 }
 
 TEST_F(CliTest, GangProgramsEveryDeviceAtOnceAndTabulatesTheResults) {
@@ -214,7 +222,8 @@ TEST_F(CliTest, GangFailsWhenAnyDeviceFails) {
     EXPECT_EQ(good.GetDevice().ReadFlash(0x1F4000, image.size()), image);
     // Messages carry their port; the table lists every port's result.
     EXPECT_TRUE(HasLine(r.out, good.SlavePath() + ": Programming completed of Map data")) << r.out;
-    EXPECT_TRUE(HasLine(r.err, bad.SlavePath() + ": Tx Error")) << r.err;
+    const std::string txError = "Tx Error (write block at flash address 0x1F4000, sent 5 times)";
+    EXPECT_TRUE(HasLine(r.err, bad.SlavePath() + ": " + txError)) << r.err;
     const auto table = r.out.find("\nPORT ");
     ASSERT_NE(table, std::string::npos) << r.out;
     // Each pseudo-terminal has a COM name of its own, in the order given.
@@ -222,7 +231,7 @@ TEST_F(CliTest, GangFailsWhenAnyDeviceFails) {
                          "Programming completed of Map data"))
         << r.out;
     EXPECT_TRUE(
-        TableRow(r.out.substr(table), bad.SlavePath(), "COM81", "device-failure", "Tx Error"))
+        TableRow(r.out.substr(table), bad.SlavePath(), "COM81", "device-failure", txError))
         << r.out;
 }
 

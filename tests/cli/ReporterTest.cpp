@@ -8,6 +8,7 @@
 #include "Messages.h"
 #include "ProgressLine.h"
 #include "Reporter.h"
+#include "Sha256.h"
 
 namespace orlo::cli {
 namespace {
@@ -69,6 +70,91 @@ TEST(ProgressLineTest, ShowsPhaseBytesRateAgainstTheLineAndTimeLeft) {
     EXPECT_EQ(FormatProgressLine(wait, true, 0), "COM3  application  Wait 7 sec [2J ");
 }
 
+// The line fitted to the terminal: the bar goes first, then the rate's share of the line, then
+// the region, then the long words; percent, bytes, rate and time left stay.
+struct FitCase {
+    std::string label;
+    double rate;  // bytes per second
+    std::size_t width;
+    std::string line;
+};
+
+class ProgressFitTest : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(ProgressFitTest, KeepsPercentBytesRateAndTimeLeft) {
+    const FitCase& c = GetParam();
+    ProgressSnapshot s = Snapshot("Programming", 25, 23040);
+    s.label = c.label;
+    s.phaseDone = 11520;
+    s.overallDone = 11520;
+    s.overallTotal = 46080;
+    s.elapsedSeconds = 11520 / c.rate;
+    const std::string line = FormatProgressLine(s, true, c.width);
+    EXPECT_EQ(line, c.line);
+    EXPECT_LE(line.size(), c.width);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Widths, ProgressFitTest,
+    ::testing::Values(
+        FitCase{"", 11520, 199,
+                "voice  Programming 25 %  [#####---------------]  11.2 KiB / 22.5 KiB  "
+                "11.2 KiB/s (100 % of line)  ETA 0:03"},
+        FitCase{"", 11520, 96,
+                "voice  Programming 25 %  [##--------]  11.2 KiB / 22.5 KiB  11.2 KiB/s "
+                "(100 % of line)  ETA 0:03"},
+        FitCase{"", 11520, 90,
+                "voice  Programming 25 %  11.2 KiB / 22.5 KiB  11.2 KiB/s (100 % of line)  "
+                "ETA 0:03"},
+        FitCase{"", 11520, 79,
+                "voice  Programming 25 %  11.2 KiB / 22.5 KiB  11.2 KiB/s  ETA 0:03"},
+        FitCase{"", 11520, 60, "Programming 25 %  11.2 KiB / 22.5 KiB  11.2 KiB/s  ETA 0:03"},
+        FitCase{"", 11520, 39, "Write 25 % 11.2K/22.5K 11.2K/s 0:03"},
+        // Faster than the line allows: no share of it, even with room to spare.
+        FitCase{"", 23040, 199,
+                "voice  Programming 25 %  [#####---------------]  11.2 KiB / 22.5 KiB  "
+                "22.5 KiB/s  ETA 0:02"},
+        // Several ports: the port stays at the front.
+        FitCase{"/dev/ttyUSB1", 11520, 79,
+                "/dev/ttyUSB1  Programming 25 %  11.2 KiB / 22.5 KiB  11.2 KiB/s  ETA 0:03"}));
+
+// SHA-256 against the standard's vectors and lengths around the padding boundary (digests from
+// sha256sum).
+struct ShaCase {
+    std::string input;
+    std::string digest;
+};
+
+class Sha256Test : public ::testing::TestWithParam<ShaCase> {};
+
+TEST_P(Sha256Test, MatchesKnownDigestsWholeAndInPieces) {
+    const ShaCase& c = GetParam();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.input.data());
+    Sha256 whole;
+    whole.Update(bytes, c.input.size());
+    EXPECT_EQ(whole.FinalHex(), c.digest);
+    Sha256 pieces;  // 7-byte pieces cross every block boundary at a different place
+    for (std::size_t i = 0; i < c.input.size(); i += 7)
+        pieces.Update(bytes + i, std::min<std::size_t>(7, c.input.size() - i));
+    EXPECT_EQ(pieces.FinalHex(), c.digest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, Sha256Test,
+    ::testing::Values(
+        ShaCase{"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        ShaCase{"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        ShaCase{"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        ShaCase{std::string(55, 'a'),
+                "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        ShaCase{std::string(56, 'a'),
+                "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        ShaCase{std::string(64, 'a'),
+                "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        ShaCase{std::string(1000000, 'a'),
+                "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}));
+
 TEST(ReporterTest, PlainOutputPrintsEveryTenPercentOnceWithoutControlCharacters) {
     std::ostringstream out, err;
     Reporter r(out, err, ReporterOptions{});
@@ -108,9 +194,10 @@ TEST(ReporterTest, TerminalOutputUpdatesOneLinePerPort) {
         now += std::chrono::milliseconds(200);
         r.Progress(port, Snapshot("Programming", 12));
         EXPECT_EQ(out.str().find("\n"), std::string::npos);  // one line, rewritten in place
-        EXPECT_NE(out.str().find("\r\x1b[KCOM3  voice  Programming 10 %"), std::string::npos);
+        // One port: its name comes once, ahead of the line, not on it.
+        EXPECT_NE(out.str().find("\r\x1b[Kvoice  Programming 10 %"), std::string::npos);
         EXPECT_EQ(out.str().find("Programming 11 %"), std::string::npos);
-        EXPECT_NE(out.str().find("\r\x1b[KCOM3  voice  Programming 12 %"), std::string::npos);
+        EXPECT_NE(out.str().find("\r\x1b[Kvoice  Programming 12 %"), std::string::npos);
     }
     {
         // Several ports: only changed lines are rewritten, at most once per redraw period.
@@ -179,7 +266,7 @@ TEST(ReporterTest, JsonOutputIsOneObjectALine) {
     EXPECT_EQ(objects[2]["text"], "bad \xef\xbf\xbd byte");  // not UTF-8: replaced, not refused
     EXPECT_EQ(objects[3]["outcome"], "timeout");
     EXPECT_EQ(objects[3]["ok"], false);
-    EXPECT_EQ(objects[4], (nlohmann::json{{"event", "done"}, {"exit", 4}}));
+    EXPECT_EQ(objects[4], (nlohmann::json{{"event", "done"}, {"exit", 4}, {"schema", 1}}));
 }
 
 TEST(MessagesTest, EachMessageEndsTheRunAsItShould) {

@@ -133,7 +133,13 @@ TEST_F(SessionTest, TheLineSettlesBeforeTheFirstFrameAndTheTimeoutCountsOnlyRepl
     session->Poll();
     ASSERT_TRUE(session->Finished());
     EXPECT_EQ(session->Result().code, ExitCode::Timeout);
-    EXPECT_EQ(err.str(), "orlo: COM3: timeout: the device has not answered for 10 s\n");
+    // Each wait is named once after two seconds; the timeout says what to check.
+    const std::string waiting = "waiting for the device on COM3 to answer the check request...\n";
+    EXPECT_EQ(err.str(), waiting +
+                             "orlo: COM3: timeout: the device has not answered for 10 s (the "
+                             "check request)\n"
+                             "orlo: COM3: check the device's power and cable, that COM3 is its "
+                             "port, and that it is ready to be programmed\n");
     session->Close();
     EXPECT_TRUE(port()->Closed());
 }

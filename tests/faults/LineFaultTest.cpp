@@ -109,7 +109,7 @@ TEST_F(LineFaults, APortThatDisappearsMidProgrammingIsNotReportedDone) {
     EXPECT_EQ(r.exitCode, kExitTimeout) << r.out;
     EXPECT_NE(r.out.find("\"outcome\":\"timeout\""), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("\"kind\":\"completion\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("{\"event\":\"done\",\"exit\":4}"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"event\":\"done\",\"exit\":4,\"schema\":1}"), std::string::npos) << r.out;
 }
 
 // The port was there when it was listed and is gone when it is opened: a stale link whose

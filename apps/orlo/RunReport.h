@@ -1,0 +1,71 @@
+// The record of one run (--report FILE): one JSON document with the tool's version, the command
+// line, the start and end time, the region and image, and one entry per device with its port,
+// outcome, the device's refusals and the read-back's SHA-256. Written at the end of the run,
+// whatever the outcome, through a temporary file that replaces FILE in one step.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Outcome.h"
+#include "WireWatch.h"
+
+namespace orlo::cli {
+
+// Version of the record's layout: raised when a field changes meaning or goes away.
+constexpr int kReportVersion = 1;
+
+struct DeviceRecord {
+    std::string port;  // as given
+    std::string path;  // empty when the port could not be named
+    std::string com;
+    std::optional<std::string> usbSerial;
+    Outcome outcome;
+    std::string readBackPath;  // as the user named it ("-": standard output)
+    std::optional<std::string> readBackSha256;
+    std::vector<WireRefusal> refusals;
+    uint64_t blocks = 0;
+    double blockSeconds = 0;
+};
+
+class RunReport {
+  public:
+    RunReport(std::string path, std::vector<std::string> commandLine, std::string command);
+
+    const std::string& Path() const { return m_path; }
+    // Checked before any port opens: FILE can be created or replaced. Empty when it can,
+    // else the sentence why not.
+    std::string Probe() const;
+
+    void SetRegion(std::string region) { m_region = std::move(region); }
+    void SetImage(std::string path, uint64_t size, std::optional<std::string> sha256);
+    void AddDevice(DeviceRecord device) { m_devices.push_back(std::move(device)); }
+    // Why the run was refused before any port opened (no device entries then).
+    void SetRefusal(std::string text) { m_refusal = std::move(text); }
+
+    // The document as it is written (the end time is taken now).
+    std::string Document(int exitCode) const;
+    // Writes the document; empty on success, else the sentence why not.
+    std::string Write(int exitCode) const;
+
+  private:
+    std::string m_path;
+    std::vector<std::string> m_commandLine;
+    std::string m_command;
+    std::chrono::system_clock::time_point m_start;
+    std::string m_region;
+    bool m_hasImage = false;
+    std::string m_imagePath;
+    uint64_t m_imageSize = 0;
+    std::optional<std::string> m_imageSha256;
+    std::vector<DeviceRecord> m_devices;
+    std::string m_refusal;
+};
+
+// "2026-12-07T16:50:01.123Z"
+std::string IsoTime(std::chrono::system_clock::time_point when);
+
+}  // namespace orlo::cli
