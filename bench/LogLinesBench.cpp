@@ -163,9 +163,11 @@ int WindowRun(std::size_t count) {
     Pty pty;
     if (pty.slave.empty()) return 1;
     const std::string slave = pty.slave;
-    LinuxPortTable ports("/nonexistent-sysfs", "/dev", [slave](const std::string& name) {
-        return name == LinuxPortTable::kExtraPortsVariable ? slave : std::string();
-    });
+    LinuxPortTable ports(
+        [slave](const std::string& name) {
+            return name == LinuxPortTable::kExtraPortsVariable ? slave : std::string();
+        },
+        LinuxPortTable::NoTtys);
     PosixSerialBackend serial(&ports);
     gui::GuiSession session(serial, ports, gui::GuiSession::Options{true, {}});
     gui::QtWindow& layer = session.Layer();
