@@ -133,7 +133,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
         std::unique_ptr<Session> session;
         Outcome failed;  // when the port could not even be named
         std::shared_ptr<WireWatch> watch;
-        std::string path, com;
+        std::string path, com, serial;
     };
     std::vector<Entry> entries;
     for (std::size_t i = 0; i < endpoints.size(); ++i) {
@@ -148,6 +148,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
                 std::make_unique<WatchedBackend>(std::move(endpoints[i]->backend), entry.watch);
             entry.path = endpoints[i]->path;
             entry.com = endpoints[i]->comName;
+            entry.serial = endpoints[i]->serialNumber;
             entry.session = std::make_unique<Session>(loop, std::move(*endpoints[i]), reporter);
             entries.push_back(std::move(entry));
             continue;
@@ -178,6 +179,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
         record.port = device.ports[i];
         record.path = e.path;
         record.com = e.com;
+        if (!e.serial.empty()) record.usbSerial = e.serial;
         record.outcome = outcome;
         if (e.watch) {
             record.refusals = e.watch->Refusals();

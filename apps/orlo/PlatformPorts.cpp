@@ -144,6 +144,7 @@ Endpoints MakeEndpoints(const std::vector<std::string>& portArgs) {
         PortEndpoint endpoint;
         endpoint.label = portArgs[i];
         endpoint.comName = port.comName;
+        endpoint.serialNumber = port.serialNumber;
         endpoint.path = port.devicePath;
         endpoint.table =
             std::make_unique<SnapshotPortTable>(MakeSystemPortTable(paths), open, list);

@@ -48,6 +48,7 @@ struct PortEndpoint {
     std::string label;    // as the user wrote it: a device path or a COM name
     std::string comName;  // the name the port table gives it, as the port list shows it
     std::string path;     // its device
+    std::string serialNumber;  // its USB adapter's serial number, where the table knows it
     std::unique_ptr<IPortTable> table;
     std::unique_ptr<ISerialBackend> backend;
 };
