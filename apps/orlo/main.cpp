@@ -55,6 +55,13 @@ constexpr double kMaxSeconds = 1000000;
 
 // A number of seconds from `least` up to kMaxSeconds; NaN, infinity and overflowing values
 // are refused as usage errors.
+// A --port names a device: an empty value names none.
+const CLI::Validator kPortNamed(
+    [](std::string& text) -> std::string {
+        return text.empty() ? "an empty value names no port" : std::string();
+    },
+    "");
+
 CLI::Validator Seconds(bool zeroAllowed) {
     return CLI::Validator(
         [zeroAllowed](std::string& text) -> std::string {
@@ -106,6 +113,7 @@ const std::map<std::string, ProgressMode> kProgressModes = {
 // --port and --timeout of a command that talks to one device.
 void AddDeviceOptions(CLI::App* cmd, Device& device) {
     cmd->add_option("-p,--port", device.port, kPortHelp)
+        ->check(kPortNamed)
         ->required()
         ->envname("ORLO_PORT")
         ->type_name("DEV");
@@ -257,6 +265,7 @@ int main(int argc, char** argv) {
     doctor
         ->add_option("-p,--port", doctorPorts,
                      std::string(kPortHelp) + ". Repeat for several; default: every listed port")
+        ->check(kPortNamed)
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->envname("ORLO_PORT")
@@ -284,6 +293,7 @@ int main(int argc, char** argv) {
     program
         ->add_option("-p,--port", programDevice.ports,
                      std::string(kPortHelp) + ". Repeat for gang programming")
+        ->check(kPortNamed)
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->required()

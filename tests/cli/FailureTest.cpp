@@ -189,6 +189,9 @@ TEST_F(CliTest, UsageErrorsPrintTheUsageAndExit2) {
         {"check", "--port", "/dev/null", "--timeout", "3s"},
         {"check", "--port", "/dev/null", "--timeout", "99999999999999999999"},
         {"log", "--port", "/dev/null", "--duration", "inf"},
+        // An empty --port names no device.
+        {"check", "--port", ""},
+        {"program", "map", "x.map", "--port", "/dev/null", "--port", ""},
     };
     for (const auto& args : wrong) {
         std::string joined;
