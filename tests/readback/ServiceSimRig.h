@@ -27,7 +27,12 @@ class SimPortTable : public IPortTable {
     explicit SimPortTable(const devsim::PtyDevice& sim) : m_sim(sim) {}
     bool Open() override { return true; }
     std::vector<PortInfo> Enumerate() override {
-        return {{"sim0", "COM3", m_sim.SlavePath(), "simulated device"}};
+        PortInfo port;
+        port.valueName = "sim0";
+        port.comName = "COM3";
+        port.devicePath = m_sim.SlavePath();
+        port.description = "simulated device";
+        return {port};
     }
     std::string Resolve(const std::string& comName) override {
         return comName == "COM3" ? m_sim.SlavePath() : std::string();

@@ -81,7 +81,12 @@ class RxWindow {
 // A port table with one COM name per path.
 inline FakePortTable TableFor(const std::vector<std::pair<std::string, std::string>>& entries) {
     FakePortTable table;
-    for (const auto& [com, path] : entries) table.ports.push_back({"", com, path, ""});
+    for (const auto& [com, path] : entries) {
+        PortInfo port;
+        port.comName = com;
+        port.devicePath = path;
+        table.ports.push_back(port);
+    }
     return table;
 }
 

@@ -129,8 +129,14 @@ std::string FakePortTable::Resolve(const std::string& comName) {
 FakePortTable FakePortTable::WithNames(const std::vector<std::string>& comNames) {
     FakePortTable t;
     int i = 0;
-    for (const auto& n : comNames)
-        t.ports.push_back({"\\Device\\Fake" + std::to_string(i++), n, "/dev/fake" + n, "fake " + n});
+    for (const auto& n : comNames) {
+        PortInfo port;
+        port.valueName = "\\Device\\Fake" + std::to_string(i++);
+        port.comName = n;
+        port.devicePath = "/dev/fake" + n;
+        port.description = "fake " + n;
+        t.ports.push_back(port);
+    }
     return t;
 }
 
