@@ -159,7 +159,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
         failed.code = errors[i].code;
         failed.detail = errors[i].sentence;
         reporter.Result(port, failed);
-        entries.push_back({nullptr, failed, nullptr, {}, {}});
+        entries.push_back({nullptr, failed, nullptr, {}, {}, {}});
     }
 
     std::vector<Session*> sessions;
