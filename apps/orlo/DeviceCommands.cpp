@@ -277,6 +277,18 @@ std::string CopyToStdout(const std::string& path) {
     return {};
 }
 
+// Names the region in the run's record and makes sure the record can be written; false (the
+// problem said) when it cannot.
+bool ProbeReport(RunReport* record, Reporter& reporter, RegionId region) {
+    if (record == nullptr) return true;
+    record->SetRegion(RegionWord(region));
+    const std::string problem = record->Probe();
+    if (problem.empty()) return true;
+    reporter.Error(-1, problem);
+    reporter.Finish({}, ToInt(ExitCode::FileProblem));
+    return false;
+}
+
 }  // namespace
 
 int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
@@ -284,15 +296,7 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId r
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
     std::optional<RunReport> report = MakeReport(output, "program");
     RunReport* record = report ? &*report : nullptr;
-    if (report) {
-        report->SetRegion(RegionWord(region));
-        const std::string problem = report->Probe();
-        if (!problem.empty()) {
-            reporter.Error(-1, problem);
-            reporter.Finish({}, ToInt(ExitCode::FileProblem));
-            return ToInt(ExitCode::FileProblem);
-        }
-    }
+    if (!ProbeReport(record, reporter, region)) return ToInt(ExitCode::FileProblem);
     auto refuse = [&](ExitCode code) { return Conclude(reporter, record, {}, ToInt(code)); };
     if (!CheckInput(reporter, image)) return refuse(ExitCode::FileProblem);
 
@@ -339,15 +343,7 @@ int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId regi
                       MakeReporterOptions(output));
     std::optional<RunReport> report = MakeReport(output, "read");
     RunReport* record = report ? &*report : nullptr;
-    if (report) {
-        report->SetRegion(RegionWord(region));
-        const std::string problem = report->Probe();
-        if (!problem.empty()) {
-            reporter.Error(-1, problem);
-            reporter.Finish({}, ToInt(ExitCode::FileProblem));
-            return ToInt(ExitCode::FileProblem);
-        }
-    }
+    if (!ProbeReport(record, reporter, region)) return ToInt(ExitCode::FileProblem);
     const bool toStdout = outFile == "-";
     if (toStdout && StdoutIsTerminal()) {
         // Flash bytes would land on the screen as control sequences.
