@@ -223,9 +223,10 @@ class WatchedTransport : public ISerialTransport {
         return n;
     }
     bool Write(const uint8_t* data, std::size_t count) override {
-        const bool ok = m_inner->Write(data, count);
-        if (ok) m_watch->Sent(data, count);
-        return ok;
+        // Shown before it goes: the answer may be read (and shown) by the reader thread before
+        // the write returns.
+        m_watch->Sent(data, count);
+        return m_inner->Write(data, count);
     }
     void WakeReader() override { m_inner->WakeReader(); }
     bool FlushOutput(std::chrono::milliseconds bound) override {
