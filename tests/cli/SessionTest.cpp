@@ -154,10 +154,10 @@ TEST_F(SessionTest, AFurtherReplyWithinTheGraceLeavesTheRunNotConfirmed) {
     for (const bool extra : {false, true}) {
         SCOPED_TRACE(extra);
         ResetSession();
-        CommandSpec spec;
-        spec.kind = CommandKind::Check;
-        spec.grace = 10ms;
-        session->Start(spec);
+        CommandSpec command;
+        command.kind = CommandKind::Check;
+        command.grace = 10ms;
+        session->Start(command);
         SettleAndSend(*session, now);
         ASSERT_EQ(Writes(), 1u);
         now += 100ms;  // 97 ms of it the device's: the grace is 3 ms of line time and three times that
