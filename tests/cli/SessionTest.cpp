@@ -20,25 +20,18 @@ const std::vector<uint8_t> kAck = {0x04, 0x00, 0x07, 0x06, 0x42, 0x14, 0x03};
 
 class SessionTest : public ::testing::Test {
   protected:
-    SessionTest() {
-        PortEndpoint endpoint;
-        endpoint.label = "COM3";
-        endpoint.comName = "COM3";
-        endpoint.path = "/dev/fakeCOM3";
-        endpoint.table = std::make_unique<orlo::test::FakePortTable>(
-            orlo::test::FakePortTable::WithNames({"COM3"}));
-        auto backend = std::make_unique<orlo::test::FakeSerialBackend>();
-        serial = backend.get();
-        endpoint.backend = std::move(backend);
-        session =
-            std::make_unique<Session>(loop, std::move(endpoint), reporter, [this] { return now; });
-    }
+    SessionTest() { MakeSession(); }
     void ResetSession() {
         session.reset();
         out.str({});
         err.str({});
+        MakeSession();
+    }
+    void MakeSession() {
         PortEndpoint endpoint;
-        endpoint.label = endpoint.comName = "COM3";
+        endpoint.label = "COM3";
+        endpoint.comName = "COM3";
+        endpoint.path = "/dev/fakeCOM3";
         endpoint.table = std::make_unique<orlo::test::FakePortTable>(
             orlo::test::FakePortTable::WithNames({"COM3"}));
         auto backend = std::make_unique<orlo::test::FakeSerialBackend>();
