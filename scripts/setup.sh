@@ -7,6 +7,8 @@ packages=(
   build-essential cmake pkg-config libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  libsqlite3-dev libgcrypt20-dev  # the run database; SHA-256
+  tcl  # makes SQLite's one-file source for the Windows build (scripts/sqlite-source.sh)
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine wine64

@@ -9,8 +9,11 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-build-win}
 shift || true
 bash "$here/scripts/setup.sh"
+# SQLite for the run database, compiled from Debian's source of it.
+bash "$here/scripts/sqlite-source.sh" "$here/$dir/sqlite"
 cmake -S "$here" -B "$here/$dir" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DORLO_BUILD_BENCH=OFF "$@" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DORLO_BUILD_BENCH=OFF -DORLO_SQLITE_SOURCE_DIR="$here/$dir/sqlite" \
+  "$@" >/dev/null
 cmake --build "$here/$dir" -j"$(nproc)"
 rm -f "$here/$dir"/orlo-*-win64.zip
 (cd "$here/$dir" && cpack -G ZIP >/dev/null)
