@@ -13,5 +13,7 @@ namespace orlo::record {
 std::optional<std::string> FileSha256(const std::string& path);
 // 64 lowercase hex digits of `bytes`.
 std::string Sha256Hex(std::string_view bytes);
+// The 32 bytes of a digest as 64 lowercase hex digits.
+std::string DigestHex(const unsigned char* digest);
 
 }  // namespace orlo::record

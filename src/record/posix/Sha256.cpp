@@ -23,16 +23,6 @@ void Initialise() {
     (void)ready;
 }
 
-std::string Hex(const unsigned char* digest) {
-    std::string text(64, '0');
-    static const char kDigits[] = "0123456789abcdef";
-    for (int i = 0; i < 32; ++i) {
-        text[2 * i] = kDigits[digest[i] >> 4];
-        text[2 * i + 1] = kDigits[digest[i] & 0xF];
-    }
-    return text;
-}
-
 }  // namespace
 
 std::optional<std::string> FileSha256(const std::string& path) {
@@ -47,7 +37,7 @@ std::optional<std::string> FileSha256(const std::string& path) {
         gcry_md_write(md, buffer.data(), static_cast<std::size_t>(in.gcount()));
     }
     std::optional<std::string> digest;
-    if (in.eof() && !in.bad()) digest = Hex(gcry_md_read(md, GCRY_MD_SHA256));
+    if (in.eof() && !in.bad()) digest = DigestHex(gcry_md_read(md, GCRY_MD_SHA256));
     gcry_md_close(md);
     return digest;
 }
@@ -56,7 +46,7 @@ std::string Sha256Hex(std::string_view bytes) {
     Initialise();
     unsigned char digest[32];
     gcry_md_hash_buffer(GCRY_MD_SHA256, digest, bytes.data(), bytes.size());
-    return Hex(digest);
+    return DigestHex(digest);
 }
 
 }  // namespace orlo::record

@@ -13,16 +13,6 @@ namespace orlo::record {
 
 namespace {
 
-std::string Hex(const unsigned char* digest) {
-    std::string text(64, '0');
-    static const char kDigits[] = "0123456789abcdef";
-    for (int i = 0; i < 32; ++i) {
-        text[2 * i] = kDigits[digest[i] >> 4];
-        text[2 * i + 1] = kDigits[digest[i] & 0xF];
-    }
-    return text;
-}
-
 // One hash object: the algorithm provider and the hash, released together.
 class Hasher {
   public:
@@ -44,7 +34,7 @@ class Hasher {
     std::optional<std::string> Final() {
         unsigned char digest[32];
         if (BCryptFinishHash(m_hash, digest, sizeof digest, 0) != 0) return std::nullopt;
-        return Hex(digest);
+        return DigestHex(digest);
     }
 
   private:
