@@ -67,7 +67,11 @@ std::string_view ReadCompletedText(RegionId region) {
 
 BoxVerdict ClassifyBox(std::string_view text, std::string_view expectedCompletion,
                        bool duringStart) {
-    if (!expectedCompletion.empty() && text == expectedCompletion)
+    // A read-back's completion names the file it wrote after its text.
+    if (!expectedCompletion.empty() &&
+        (text == expectedCompletion ||
+         (text.starts_with(expectedCompletion) &&
+          text.substr(expectedCompletion.size()).starts_with(": "))))
         return {BoxKind::Completion, ExitCode::Completed};
     for (const Known& k : kKnown) {
         if (k.prefix ? text.starts_with(k.text) : text == k.text) return k.verdict;

@@ -48,7 +48,8 @@ TEST_F(CliTest, ReadWritesTheWholeRegionIntoTheFile) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadBytes(userOut), user);
     const auto lines = Lines(r.out);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Reading completed of User Data"), lines.end())
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Reading completed of User Data: " + userOut),
+              lines.end())
         << r.out;
     EXPECT_NE(std::find(lines.begin(), lines.end(), "4096 bytes written to " + userOut),
               lines.end())
@@ -59,7 +60,8 @@ TEST_F(CliTest, ReadWritesTheWholeRegionIntoTheFile) {
     const RunResult a = RunOrlo({"read", "application", appOut, "--port", sim.SlavePath()});
     EXPECT_EQ(a.exitCode, 0) << a.err;
     EXPECT_EQ(ReadBytes(appOut), app);
-    EXPECT_NE(a.out.find("Reading completed of Application data\n"), std::string::npos);
+    EXPECT_NE(a.out.find("Reading completed of Application data: " + appOut + "\n"),
+              std::string::npos);
     EXPECT_EQ(sim.GetDevice().Stats().perCode[0x1A], 59u);
 }
 

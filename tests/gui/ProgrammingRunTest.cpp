@@ -195,7 +195,7 @@ TEST(GuiRun, ProgramsAndReadsBackTheUserRegionFromTheServicePanel) {
     ASSERT_EQ(rig.prompts.fileDialogs.size(), 2u);
     EXPECT_FALSE(rig.prompts.fileDialogs[1].open);
     ASSERT_TRUE(PumpUntil([&] { return rig.prompts.boxes.size() == 2; })) << rig.Status();
-    EXPECT_EQ(rig.prompts.boxes[1].text, "Reading completed of User Data");
+    EXPECT_EQ(rig.prompts.boxes[1].text, "Reading completed of User Data: " + saved);
     std::ifstream in(saved, std::ios::binary);
     const Bytes back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Bytes expected = image;

@@ -44,7 +44,8 @@ TEST_P(SimulatedReadBack, FileIsByteEqualToTheRegionsFlash) {
     ASSERT_TRUE(rig.Pump([&] { return !rig.wnd.boxes.empty(); }))
         << rig.wnd.GetControlText(IDC_STATUS);
 
-    EXPECT_EQ(rig.wnd.BoxTexts(), std::vector<std::string>{GetParam().done});
+    EXPECT_EQ(rig.wnd.BoxTexts(),
+              std::vector<std::string>{std::string(GetParam().done) + ": " + file.string()});
     EXPECT_TRUE(ServiceSimRig::ReadFile(file) == flash) << "the file differs from the flash";
     EXPECT_EQ(rig.wnd.GetControlText(IDC_STATUS), "Ready");
     EXPECT_EQ(rig.wnd.Control(IDC_PROGRESS).pos, 100);
@@ -79,7 +80,7 @@ TEST(SimulatedReadBackFaults, NaksAreRiddenOutAndDeviceLinesStayOutOfTheFile) {
         << rig.wnd.GetControlText(IDC_STATUS);
 
     EXPECT_EQ(rig.wnd.BoxTexts(),
-              std::vector<std::string>{"Reading completed of Application data"});
+              std::vector<std::string>{"Reading completed of Application data: " + file.string()});
     EXPECT_TRUE(ServiceSimRig::ReadFile(file) == flash) << "the file differs from the flash";
     const auto stats = rig.sim.GetDevice().Stats();
     EXPECT_EQ(stats.naks, 4u);

@@ -22,4 +22,12 @@ const ReadBackRow& ReadBackRowFor(RegionId id) {
     return kReadBackRows[0];
 }
 
+namespace {
+constexpr std::string_view kFileSeparator = ": ";
+}
+
+std::string ReadCompletedMessage(const ReadBackRow& row, const std::string& path) {
+    return std::string(row.done) + std::string(kFileSeparator) + path;
+}
+
 }  // namespace orlo

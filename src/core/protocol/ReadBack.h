@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "images/FlashRegion.h"
@@ -23,5 +24,9 @@ struct ReadBackRow {
 extern const std::array<ReadBackRow, 4> kReadBackRows;
 
 const ReadBackRow& ReadBackRowFor(RegionId id);
+
+// The completion message of a read-back that wrote `path`: the row's text, then the file,
+// "Reading completed of User Data: /home/tech/user.dat".
+std::string ReadCompletedMessage(const ReadBackRow& row, const std::string& path);
 
 }  // namespace orlo

@@ -179,7 +179,7 @@ void COrloDlg::OnReadData() {
     UpdateData(false);
     for (const auto& row : kReadBackRows) {
         if (row.readCommand == m_txFrame[3]) {
-            AfxMessageBox(std::string(row.done));
+            AfxMessageBox(ReadCompletedMessage(row, m_readBackTarget));
             break;
         }
     }
