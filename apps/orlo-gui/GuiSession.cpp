@@ -18,6 +18,8 @@ GuiSession::GuiSession(ISerialBackend& serial, IPortTable& ports, Options option
     m_layer.SetPreTranslate(
         [this](const InputMessage& msg) { return m_dlg && m_dlg->PreTranslateMessage(msg); });
     m_dlg->OnInitDialog();
+    m_details = new RunDetails(m_layer, m_main->RunDetailsLabel(),
+                               [this]() -> const COrloDlg* { return m_dlg.get(); });
     m_main->SetServiceMode(options.serviceMode);
 }
 

@@ -8,6 +8,7 @@
 
 #include "MainWindow.h"
 #include "QtWindow.h"
+#include "RunDetails.h"
 #include "app/OrloDlg.h"
 
 namespace orlo::gui {
@@ -27,6 +28,7 @@ class GuiSession {
     MainWindow& Window() { return *m_main; }
     QtWindow& Layer() { return m_layer; }
     COrloDlg* Dialog() { return m_dlg.get(); }  // null once the dialog has ended
+    RunDetails& Details() { return *m_details; }
 
     // Ends the dialog, as closing the window does: the window layer goes (a notification the
     // reader is waiting on returns at once), the port closes and the reader is joined.
@@ -40,6 +42,7 @@ class GuiSession {
     QtWindow m_layer;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<COrloDlg> m_dlg;
+    RunDetails* m_details = nullptr;  // a child of its label
 };
 
 }  // namespace orlo::gui

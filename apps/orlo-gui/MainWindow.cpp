@@ -5,6 +5,9 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "AppIcon.h"
@@ -20,8 +23,43 @@ namespace {
 // Where the chosen port's device path and description show: the free space right of the
 // "Select Com Port" group, in dialog units.
 constexpr int kDetailsX = 136, kDetailsY = 21, kDetailsW = 370, kDetailsH = 9;
+// Where a run's file, bytes, rate and time left show: right of the Program buttons.
+constexpr int kRunX = 394, kRunY = 40, kRunW = 118, kRunH = 31;
+// Room left for the window's frame and title bar, which the desktop adds around it.
+constexpr int kFrameAllowance = 48;
 
 }  // namespace
+
+// The service panel in a scroll area as large as the panel, or as large as the screen allows.
+class PanelScroll : public QScrollArea {
+  public:
+    explicit PanelScroll(QWidget* panel) {
+        setObjectName(QStringLiteral("servicePanelScroll"));
+        setFrameShape(QFrame::NoFrame);
+        setWidget(panel);  // watches the panel: its layout requests arrive below
+        setWidgetResizable(true);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+    void SetLimit(QSize limit) {
+        m_limit = limit;
+        updateGeometry();
+    }
+    QSize sizeHint() const override {
+        QSize want = widget()->sizeHint();
+        if (want.height() > m_limit.height())  // a vertical bar takes its width
+            want.rwidth() += verticalScrollBar()->sizeHint().width();
+        if (want.width() > m_limit.width())
+            want.rheight() += horizontalScrollBar()->sizeHint().height();
+        return want.boundedTo(m_limit);
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  private:
+    QSize m_limit{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
+};
 
 MainWindow::MainWindow(QtWindow& layer)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -65,27 +103,47 @@ MainWindow::MainWindow(QtWindow& layer)
     m_portDetails->setForegroundRole(QPalette::PlaceholderText);
     m_router->AddBackground(m_portDetails);
 
+    m_runDetails = new QLabel(m_client);
+    m_runDetails->setObjectName(QStringLiteral("runDetails"));
+    m_runDetails->setGeometry(m_du.Rect(kRunX, kRunY, kRunW, kRunH));
+    m_runDetails->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_runDetails->setForegroundRole(QPalette::PlaceholderText);
+    m_router->AddBackground(m_runDetails);
+
     m_panel = new ServicePanel(layer, m_du, this);
     for (QWidget* w : m_panel->Background()) m_router->AddBackground(w);
-    m_panel->hide();
+    m_panelScroll = new PanelScroll(m_panel);
+    m_panelScroll->hide();
     m_router->onToggleService = [this] { SetServiceMode(!ServiceMode()); };
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_client);
-    layout->addWidget(m_panel);
+    layout->addWidget(m_panelScroll);
     layout->setSizeConstraint(QLayout::SetFixedSize);  // fixed size, with or without the panel
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::SetServiceMode(bool on) {
-    m_panel->setVisible(on);
+    m_panelScroll->setVisible(on);
 }
 
 bool MainWindow::ServiceMode() const {
-    return m_panel->isVisibleTo(this);
+    return m_panelScroll->isVisibleTo(this);
+}
+
+void MainWindow::FitTo(QSize available) {
+    const QSize room(available.width() - kFrameAllowance / 2,
+                     available.height() - kFrameAllowance - m_client->height());
+    m_panelScroll->SetLimit(room.expandedTo(QSize(0, 0)));
+    if (layout()) layout()->activate();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    if (QScreen* s = screen()) FitTo(s->availableGeometry().size());
+    QDialog::showEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -27,6 +27,10 @@ class MainWindow : public QDialog {
     ServicePanel& Panel() { return *m_panel; }
     QWidget& Client() { return *m_client; }
     QLabel& PortDetails() { return *m_portDetails; }
+    QLabel& RunDetailsLabel() { return *m_runDetails; }
+    // The space the window may take on its screen (the screen's free area unless a test
+    // sets it): the service panel scrolls when the window would not fit.
+    void FitTo(QSize available);
     const DialogUnits& Units() const { return m_du; }
 
     // Asked when the window is to close; false keeps it open (the dialog could not end yet).
@@ -37,6 +41,7 @@ class MainWindow : public QDialog {
     void reject() override {}
 
   protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -45,7 +50,9 @@ class MainWindow : public QDialog {
     DialogUnits m_du;
     QWidget* m_client = nullptr;
     QLabel* m_portDetails = nullptr;
+    QLabel* m_runDetails = nullptr;
     ServicePanel* m_panel = nullptr;
+    class PanelScroll* m_panelScroll = nullptr;
     std::unique_ptr<InputRouter> m_router;
 };
 

@@ -1,6 +1,7 @@
 #include "QtWindow.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -138,7 +139,7 @@ void QtWindow::OnControlChanged(int id) {
     const ControlState& state = Control(id);
     QScopedValueRollback<bool> syncing(m_syncing, true);
 
-    widget->setEnabled(state.enabled);
+    widget->setEnabled(state.enabled && m_locked.count(id) == 0);
     if (!it->second.service) widget->setVisible(state.visible);
 
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
@@ -172,6 +173,15 @@ void QtWindow::OnControlChanged(int id) {
     } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
         bar->setValue(state.pos);
     }
+}
+
+void QtWindow::SetLocked(const std::set<int>& ids) {
+    std::set<int> changed;
+    std::set_symmetric_difference(m_locked.begin(), m_locked.end(), ids.begin(), ids.end(),
+                                  std::inserter(changed, changed.begin()));
+    m_locked = ids;
+    for (int id : changed)
+        if (QWidget* widget = Widget(id)) widget->setEnabled(Control(id).enabled && ids.count(id) == 0);
 }
 
 int QtWindow::ListDeleteString(int id, int index) {
@@ -321,7 +331,13 @@ void QtWindow::ThreadMessageBox(const std::string& text, const std::string& capt
 }
 
 FileDialogResult QtWindow::DoFileDialog(const FileDialogRequest& request) {
-    if (m_prompts.fileDialog) return m_prompts.fileDialog(request);
+    FileDialogResult result = m_prompts.fileDialog ? m_prompts.fileDialog(request)
+                                                   : RunFileDialog(request);
+    if (result.ok) m_lastChosenFile = result.fullPath;
+    return result;
+}
+
+FileDialogResult QtWindow::RunFileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(request.ownedByDialog ? m_main.data() : nullptr);
     dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(request.open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);

@@ -77,6 +77,12 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     void AfterHandlers(std::function<void()> fn);
     GuiSend& Sender() { return m_send; }
 
+    // Controls shown disabled whatever the dialog says (a run is under way); their state in
+    // the window layer is not touched.
+    void SetLocked(const std::set<int>& ids);
+    // The file the last file dialog was answered with (empty before any).
+    const std::string& LastChosenFile() const { return m_lastChosenFile; }
+
     // A click or notification from a control, delivered as WM_COMMAND.
     void Command(int id, int notification);
 
@@ -118,6 +124,7 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     void Connect(int id, QWidget* widget);
     void UpdatePortDetails(int id);
     void FlushList(int id);
+    FileDialogResult RunFileDialog(const FileDialogRequest& request);
     int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
                        unsigned type);
 
@@ -127,6 +134,8 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     std::function<QString(const std::string&)> m_portDetails;
     Prompts m_prompts;
     std::map<int, Binding> m_bindings;
+    std::set<int> m_locked;
+    std::string m_lastChosenFile;
     QPointer<QWidget> m_main;
     QPointer<PreviewCanvas> m_preview;
     QPointer<QLabel> m_portLabel;

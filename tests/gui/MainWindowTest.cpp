@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTest>
 #include <QTimer>
 
@@ -298,6 +299,34 @@ TEST_F(MainWindowTest, ServiceModeShowsTheHiddenControlsInTheirPanel) {
 
     QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_FALSE(window().ServiceMode());
+}
+
+// On a 1280 x 1024, a 1024 x 768 and an 800 x 600 screen the window with its service panel
+// fits, and every service control can be scrolled into sight.
+TEST_F(MainWindowTest, TheServicePanelFitsTheScreenAndScrollsToEveryControl) {
+    auto* scroll = window().findChild<QScrollArea*>(QStringLiteral("servicePanelScroll"));
+    ASSERT_NE(scroll, nullptr);
+    window().SetServiceMode(true);
+    for (const QSize screen : {QSize(1280, 1024), QSize(1024, 768), QSize(800, 600)}) {
+        SCOPED_TRACE(screen.height());
+        window().FitTo(screen);
+        QCoreApplication::processEvents();
+        // Room for the desktop's title bar and frame is left.
+        EXPECT_LE(window().height(), screen.height() - 32);
+        EXPECT_LE(window().width(), std::max(screen.width(), window().Client().width()));
+        const QRect shown = window().rect();
+        for (const ControlTemplate& row : kMainDialogTemplate.controls) {
+            if (row.id == IDC_STATIC || row.shown) continue;
+            QWidget* widget = layer().Widget(row.id);
+            scroll->ensureWidgetVisible(widget, 0, 0);
+            const QRect place(widget->mapTo(&window(), QPoint(0, 0)), widget->size());
+            EXPECT_TRUE(scroll->viewport()->rect().contains(
+                QRect(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size())))
+                << row.id;
+            EXPECT_TRUE(shown.contains(place)) << row.id;
+        }
+    }
+    EXPECT_EQ(window().minimumSize(), window().maximumSize());
 }
 
 // The worked example of the converter: arrow.bmp, 16 x 2 pixels at 1 bit, colour 1 white,

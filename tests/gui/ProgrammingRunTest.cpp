@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -262,6 +263,42 @@ TEST(GuiRun, ClosingTheWindowDuringARunClosesThePortAtOnce) {
         << "the port is still open";
     EXPECT_EQ(rig.Device().Stats().perCode[0x22], 0u) << "the run went on to verify";
     EXPECT_TRUE(rig.prompts.boxes.empty());
+}
+
+// While a run is under way the window shows its file, bytes, rate and time left beside the
+// status text, and the buttons that cannot act look disabled; afterwards they are back.
+TEST(GuiRun, ARunShowsItsDetailsAndDisablesTheButtonsThatCannotActMeanwhile) {
+    devsim::DeviceOptions slow;
+    slow.faults.replyDelayMs = 2;
+    Rig rig(slow);
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.Program(IDC_PROGRAM_VOICE, Pattern(400000, 7));
+    ASSERT_TRUE(PumpUntil([&] {
+        return rig.session->Dialog()->m_imageOffset > 8 * BLOCK_SIZE;
+    })) << rig.Status();
+    rig.session->Details().Poll();
+    QTest::qWait(300);  // a rate needs some time
+    rig.session->Details().Poll();
+    const QStringList lines = rig.window().RunDetailsLabel().text().split(u'\n');
+    ASSERT_EQ(lines.size(), 3) << rig.window().RunDetailsLabel().text().toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("image1"));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" of 390.6 KiB"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("/s, ")) && lines[2].endsWith(" left"))
+        << lines[2].toStdString();
+    EXPECT_EQ(rig.Status().rfind("Programming ", 0), 0u) << "the status text is the dialog's";
+
+    const std::vector<int> locked = {IDC_PROGRAM_APPLICATION, IDC_PROGRAM_VOICE, IDC_PROGRAM_MAP,
+                                     IDC_PROGRAM_USER, IDC_READ_USER, IDC_CHECK_APPLICATION,
+                                     IDC_SWEEP_READ, IDC_TEST_TX};
+    for (int id : locked) EXPECT_FALSE(rig.layer().Widget(id)->isEnabled()) << id;
+    EXPECT_TRUE(rig.button(IDC_CLOSE)->isEnabled());
+    EXPECT_TRUE(rig.button(IDC_SAVE_AS)->isEnabled());
+    EXPECT_TRUE(rig.button(IDC_BMP_1BIT)->isEnabled());
+
+    ASSERT_TRUE(PumpUntil([&] { return !rig.prompts.boxes.empty(); })) << rig.Status();
+    rig.session->Details().Poll();
+    for (int id : locked) EXPECT_TRUE(rig.layer().Widget(id)->isEnabled()) << id;
+    EXPECT_TRUE(rig.window().RunDetailsLabel().text().startsWith(QStringLiteral("image1\n")));
 }
 
 TEST(GuiRun, TwoWindowsProgramTwoDevicesSideBySide) {
