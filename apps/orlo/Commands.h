@@ -60,5 +60,12 @@ int RunLog(const OutputOptions& output, const DeviceArgs& device, const std::str
            double durationSeconds);
 int RunTestTx(const OutputOptions& output, const DeviceArgs& device);
 int RunBmp2h(const OutputOptions& output, int bits, const std::string& bitmap);
+// Writes the manifest of the REGION FILE `pairs` to `outputPath`; `name` empty: the file's stem.
+int RunManifest(const OutputOptions& output, const std::vector<std::string>& pairs,
+                const std::string& outputPath, const std::string& name);
+// Prints the run database's yields and latest failures; `db` empty: the default database,
+// `since` empty: every run.
+int RunHistory(const OutputOptions& output, const std::string& db, const std::string& since,
+               int failures);
 
 }  // namespace orlo::cli

@@ -2,6 +2,7 @@
 // finding is one line: what was found and, where something is to be done, what to do.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,27 @@ struct DoctorTarget {
 
 // Looks at one port the way the system the build is for allows (posix/ or win32/Doctor.cpp).
 std::vector<Finding> ExaminePort(const DoctorTarget& target);
+
+// What decides whether the user may open a node, as the system tells it.
+struct NodeAccess {
+    std::string path;
+    std::string owner, group;  // the node's own (a link is followed to the node)
+    bool groupReadWrite = false;  // the node's mode lets its group read and write
+    bool processHasGroup = false;   // this process runs with the node's group
+    bool databaseHasGroup = false;  // the group database gives the user that group
+};
+// The access finding of a node the user may not open: what to do follows from the node's group
+// and from where the user has it (the group database only: a login from before the user joined).
+Finding AccessAdvice(const NodeAccess& access);
+
+// The USB adapters ("vvvv:pppp", four lowercase hex digits each) that brltty's udev rules claim
+// for braille displays, from the rules' text.
+std::vector<std::string> BrlttyClaims(const std::string& rules);
+// What brltty means for a port: its adapter's `vendorId`/`productId` (may be empty), whether
+// its node is missing (the symptom: it appeared and vanished), and the rule files that claim.
+std::optional<Finding> BrlttyFinding(const std::vector<std::string>& claims,
+                                     const std::string& vendorId, const std::string& productId,
+                                     bool nodeMissing, const std::string& ruleFile);
 
 // The word a finding's line starts with, and its name in --json.
 const char* SeverityWord(Severity severity);

@@ -394,6 +394,50 @@ int main(int argc, char** argv) {
             },
             "", "BMP"));
 
+    // manifest
+    std::vector<std::string> manifestPairs;
+    std::string manifestOutput, manifestName;
+    CLI::App* manifest = app.add_subcommand(
+        "manifest",
+        "Write a manifest that pins a release: each region's image file with its SHA-256, in\n"
+        "the order they are programmed. `orlo program --manifest FILE` programs exactly those\n"
+        "files, and refuses the release when any of them has changed.");
+    manifest
+        ->add_option("IMAGES", manifestPairs,
+                     "REGION FILE pairs: voice (.adm), map (.map), user (.dat) or application "
+                     "(.bin), each followed by its image file")
+        ->required()
+        ->type_name("REGION FILE ...");
+    manifest->add_option("-o,--output", manifestOutput,
+                         "The manifest file to write (replaced when it exists); the images are "
+                         "named relative to its folder")
+        ->required()
+        ->type_name("FILE");
+    manifest->add_option("-n,--name", manifestName,
+                         "The release's name, kept in every run's record (default: the output's "
+                         "file name without its extension)")
+        ->type_name("TEXT");
+
+    // history
+    std::string historyDb, historySince;
+    int historyFailures = 10;
+    CLI::App* history = app.add_subcommand(
+        "history",
+        "Print what the run database holds: the runs in all, the yield per slot and per\n"
+        "manifest, and the latest failures with their reasons");
+    history->add_option("--db", historyDb,
+                        "The run database (default: $XDG_STATE_HOME/orlo/station.db, "
+                        "~/.local/state/orlo/station.db)")
+        ->type_name("FILE");
+    history->add_option("--since", historySince,
+                        "Only runs that ended since TIME: a UTC date or time (2026-12-08, "
+                        "2026-12-08T14:00) or a span back from now (90s, 30m, 12h, 7d)")
+        ->type_name("TIME");
+    history->add_option("--failures", historyFailures, "How many of the latest failures to list")
+        ->check(CLI::Range(0, 10000))
+        ->capture_default_str()
+        ->type_name("N");
+
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::CallForHelp& e) {
@@ -426,15 +470,18 @@ int main(int argc, char** argv) {
         return kRegions.at(name);
     };
 
-    if (!output.report.empty() && (*ports || *bmp2h)) {
+    if (!output.report.empty() && (*ports || *bmp2h || *manifest || *history)) {
         // A record is of a run on devices; silently writing none would be worse than refusing.
         std::cerr << "orlo: --report records device commands (program, read, check, sweep, "
                      "log, test-tx)\n"
-                  << OneLineUsage(*ports ? ports : bmp2h) << "\n"
-                  << "run 'orlo " << (*ports ? "ports" : "bmp2h") << " --help' for more\n";
+                  << OneLineUsage(app.get_subcommands().front()) << "\n"
+                  << "run 'orlo " << app.get_subcommands().front()->get_name()
+                  << " --help' for more\n";
         return ToInt(ExitCode::Usage);
     }
     if (*ports) return RunPorts(output);
+    if (*manifest) return RunManifest(output, manifestPairs, manifestOutput, manifestName);
+    if (*history) return RunHistory(output, historyDb, historySince, historyFailures);
     if (*doctor) return RunDoctor(output, doctorPorts);
     if (*program) {
         DeviceArgs args;

@@ -268,10 +268,7 @@ std::unique_ptr<RunDatabase> RunDatabase::Open(const std::string& path, Access a
         return nullptr;
     }
     if (access == Access::ReadOnly) {
-        if (version == 0) {  // an empty file: nothing recorded yet
-            *error = "the run database " + path + " holds no runs yet";
-            return nullptr;
-        }
+        database->m_empty = version == 0;  // an empty file: nothing recorded yet
         return database;
     }
 
@@ -373,6 +370,8 @@ std::string RunDatabase::Insert(const RunRow& run) {
 
 bool RunDatabase::Runs(const RunQuery& query, std::vector<RunRow>* rows, std::string* error) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    rows->clear();
+    if (m_empty) return true;
     std::string sql = std::string("SELECT ") + kRunColumns + " FROM runs WHERE end_utc >= ?1";
     if (query.failedOnly) sql += " AND outcome = 'failed'";
     sql += query.newestFirst ? " ORDER BY end_utc DESC, id DESC" : " ORDER BY end_utc, id";
@@ -383,7 +382,6 @@ bool RunDatabase::Runs(const RunQuery& query, std::vector<RunRow>* rows, std::st
         return false;
     }
     select.Text(1, SinceText(query.since));
-    rows->clear();
     int rc;
     while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
         RunRow row;
@@ -416,13 +414,14 @@ bool RunDatabase::Runs(const RunQuery& query, std::vector<RunRow>* rows, std::st
 bool RunDatabase::Yields(const char* sql, std::optional<TimePoint> since,
                          std::vector<Yield>* yields, std::string* error) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    yields->clear();
+    if (m_empty) return true;
     Statement select(m_db, sql);
     if (!select.Ok()) {
         *error = Problem("read");
         return false;
     }
     select.Text(1, SinceText(since));
-    yields->clear();
     int rc;
     while ((rc = sqlite3_step(select.get())) == SQLITE_ROW)
         yields->push_back({select.Column(0), select.Column(1),

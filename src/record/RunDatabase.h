@@ -108,7 +108,8 @@ class RunDatabase {
 
     std::string m_path;
     sqlite3* m_db;
-    std::mutex m_mutex;  // one statement at a time on the connection
+    bool m_empty = false;  // opened read-only before any schema was written: no runs
+    std::mutex m_mutex;    // one statement at a time on the connection
 };
 
 // "2026-12-08T03:01:02.123Z": how the database keeps times (UTC, milliseconds), so they sort

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "CliFixture.h"
+#include "Doctor.h"
 
 namespace orlo::cli::test {
 namespace {
@@ -87,6 +88,54 @@ TEST_F(CliTest, DoctorSaysWhatBlocksARunAndWhatToDo) {
         EXPECT_EQ(f[check].severity, "blocker") << r.out;
         EXPECT_TRUE(Has(f[check].text, text)) << f[check].text;
     }
+}
+
+
+// What to do about a node the user may not open follows from its group and from where the user
+// has that group: in the group database only means this login began before the user joined.
+TEST(DoctorAdvice, AccessNamesTheNodesOwnGroupAndALoginOlderThanTheGroup) {
+    NodeAccess arch{"/dev/ttyUSB0", "root", "uucp", true, false, false};
+    EXPECT_EQ(AccessAdvice(arch).fix,
+              "join the port's group uucp: sudo usermod -aG uucp $USER, then log out and in again");
+    arch.databaseHasGroup = true;
+    EXPECT_EQ(AccessAdvice(arch).fix,
+              "you are in group uucp, but this login started before you joined it, so its "
+              "programs do not have the group yet: log out and in again (or, for one shell: "
+              "newgrp uucp)");
+    arch.processHasGroup = true;
+    EXPECT_TRUE(Has(AccessAdvice(arch).fix, "getfacl /dev/ttyUSB0")) << AccessAdvice(arch).fix;
+    const NodeAccess rootOnly{"/dev/ttyS4", "root", "root", false, false, false};
+    const Finding f = AccessAdvice(rootOnly);
+    EXPECT_EQ(f.severity, Severity::Blocker);
+    EXPECT_EQ(f.text, "you may not open /dev/ttyS4 (owner root, group root)");
+    EXPECT_TRUE(Has(f.fix, "KERNEL==\"ttyS4\", GROUP=\"dialout\", MODE=\"0660\"")) << f.fix;
+}
+
+TEST(DoctorAdvice, BrlttyIsNamedForTheAdaptersItsRulesClaim) {
+    const std::string rules =
+        "# Device: 1A86:7523\n"
+        "# ENV{PRODUCT}==\"dead/beef/*\" (a comment)\n"
+        "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n"
+        "ENV{PRODUCT}==\"10c4/ea60/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"sk\", GOTO=\"brltty_usb_run\"\n"
+        "  SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", GOTO=\"x\"\n"
+        "ENV{PRODUCT}==\"403/6001/*\", GOTO=\"brltty_usb_run\"\n";
+    const std::vector<std::string> claims = BrlttyClaims(rules);
+    EXPECT_EQ(claims, (std::vector<std::string>{"1a86:7523", "10c4:ea60", "0403:6001"}));
+
+    const std::string file = "/usr/lib/udev/rules.d/85-brltty.rules";
+    const auto ch340 = BrlttyFinding(claims, "1a86", "7523", false, file);
+    ASSERT_TRUE(ch340);
+    EXPECT_EQ(ch340->severity, Severity::Warning);
+    EXPECT_TRUE(Has(ch340->text, "claims USB adapters 1a86:7523")) << ch340->text;
+    EXPECT_TRUE(Has(ch340->fix, "sudo ln -s /dev/null /etc/udev/rules.d/85-brltty.rules"))
+        << ch340->fix;
+    EXPECT_FALSE(BrlttyFinding(claims, "067b", "2303", false, file));  // not claimed
+    EXPECT_FALSE(BrlttyFinding({}, "1a86", "7523", false, file));      // not installed
+    const auto vanished = BrlttyFinding(claims, "", "", true, file);
+    ASSERT_TRUE(vanished);
+    EXPECT_TRUE(Has(vanished->text, "(CH340 1a86:7523, CP210x 10c4:ea60, FT232R 0403:6001 among "
+                                    "them): a port that appeared and vanished"))
+        << vanished->text;
 }
 
 }  // namespace

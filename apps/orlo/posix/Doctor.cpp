@@ -1,5 +1,6 @@
-// What orlo doctor looks at on Linux: the node, the user's access, the programs that hold the
-// port, ModemManager, an FTDI adapter's latency timer, and the line settings themselves.
+// What orlo doctor looks at on Linux: the node, the user's access (the node's own group, and a
+// group the user joined after this login began), the programs that hold the port, ModemManager,
+// brltty, an FTDI adapter's latency timer, and the line settings themselves.
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -10,11 +11,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <system_error>
 
 #include "Doctor.h"
@@ -108,7 +113,7 @@ bool ProcessRuns(const std::string& comm) {
     return false;
 }
 
-bool InGroup(gid_t gid) {
+bool ProcessHasGroup(gid_t gid) {
     if (::getegid() == gid) return true;
     const int n = ::getgroups(0, nullptr);
     std::vector<gid_t> groups(static_cast<std::size_t>(n > 0 ? n : 0));
@@ -118,37 +123,70 @@ bool InGroup(gid_t gid) {
     return false;
 }
 
-// The user is listed in the group's members, though this login does not have it yet.
-bool ListedInGroup(const group* gr) {
+// The group database (files, LDAP, ... as the system is set up) gives the user `gid`: as the
+// primary group or as a member. A login started before the user joined still lacks it.
+bool DatabaseHasGroup(gid_t gid) {
     const passwd* pw = ::getpwuid(::getuid());
-    if (pw == nullptr || gr == nullptr) return false;
-    for (char** m = gr->gr_mem; m != nullptr && *m != nullptr; ++m)
-        if (std::strcmp(*m, pw->pw_name) == 0) return true;
+    if (pw == nullptr) return false;
+    const std::string name = pw->pw_name;
+    const gid_t primary = pw->pw_gid;
+    int n = 64;
+    std::vector<gid_t> groups;
+    for (int tries = 0; tries < 4; ++tries) {
+        groups.resize(static_cast<std::size_t>(n));
+        int count = n;
+        if (::getgrouplist(name.c_str(), primary, groups.data(), &count) >= 0) {
+            groups.resize(static_cast<std::size_t>(count));
+            for (gid_t g : groups)
+                if (g == gid) return true;
+            return false;
+        }
+        n = count > n ? count : n * 2;
+    }
     return false;
 }
 
 Finding AccessFinding(const std::string& path, const struct stat& st) {
     if (::access(path.c_str(), R_OK | W_OK) == 0)
         return {"access", Severity::Ok, "you may open " + path + " for reading and writing", ""};
+    NodeAccess access;
+    access.path = path;
+    const passwd* owner = ::getpwuid(st.st_uid);
+    access.owner = owner ? owner->pw_name : std::to_string(st.st_uid);
     const group* gr = ::getgrgid(st.st_gid);
-    const std::string group = gr ? gr->gr_name : std::to_string(st.st_gid);
-    const std::string text =
-        "you may not open " + path + " (owner " +
-        (::getpwuid(st.st_uid) ? ::getpwuid(st.st_uid)->pw_name : std::to_string(st.st_uid)) +
-        ", group " + group + ")";
-    if (st.st_gid != 0 && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP)) {
-        if (ListedInGroup(gr) && !InGroup(st.st_gid))
-            return {"access", Severity::Blocker, text,
-                    "you are in group " + group +
-                        " but this login is not yet: log in again (or run: newgrp " + group + ")"};
-        return {"access", Severity::Blocker, text,
-                "run: sudo usermod -aG " + group + " $USER, then log in again"};
+    access.group = gr ? gr->gr_name : std::to_string(st.st_gid);
+    access.groupReadWrite = st.st_gid != 0 && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP);
+    access.processHasGroup = ProcessHasGroup(st.st_gid);
+    access.databaseHasGroup = DatabaseHasGroup(st.st_gid);
+    return AccessAdvice(access);
+}
+
+// Where udev reads its rules, the first place winning for a file name.
+constexpr const char* kRuleDirs[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
+                                     "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
+
+// brltty's rules in effect: the claims of every rule file named after it that is not masked
+// (a link to /dev/null or empty, as udev reads it), and the first such file.
+std::vector<std::string> InstalledBrlttyClaims(std::string* ruleFile) {
+    std::vector<std::string> claims;
+    std::vector<std::string> seen;
+    for (const char* dir : kRuleDirs) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dir, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find("brltty") == std::string::npos || entry.path().extension() != ".rules")
+                continue;
+            if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+            seen.push_back(name);
+            std::ifstream in(entry.path());
+            const std::string text((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+            const std::vector<std::string> found = BrlttyClaims(text);
+            if (!found.empty() && ruleFile->empty()) *ruleFile = entry.path().string();
+            claims.insert(claims.end(), found.begin(), found.end());
+        }
     }
-    return {"access", Severity::Blocker, text,
-            "give the port to group dialout with a udev rule: SUBSYSTEM==\"tty\", KERNEL==\"" +
-                fs::path(path).filename().string() +
-                "\", GROUP=\"dialout\", MODE=\"0660\"; then join dialout: sudo usermod -aG dialout "
-                "$USER"};
+    return claims;
 }
 
 bool OnUsb(const DoctorTarget& t) {
@@ -244,7 +282,112 @@ int IsTerminal(const std::string& path) {
     return terminal;
 }
 
+// Four lowercase hex digits, as the port table gives USB ids ("403" -> "0403").
+std::string UsbId(std::string id) {
+    for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    while (id.size() > 4 && id.front() == '0') id.erase(0, 1);
+    return id.size() < 4 ? std::string(4 - id.size(), '0') + id : id;
+}
+
+bool IsHex(const std::string& text) {
+    return !text.empty() && text.size() <= 4 &&
+           text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
 }  // namespace
+
+Finding AccessAdvice(const NodeAccess& a) {
+    const std::string text =
+        "you may not open " + a.path + " (owner " + a.owner + ", group " + a.group + ")";
+    if (a.groupReadWrite) {
+        const std::string& g = a.group;
+        if (a.databaseHasGroup && !a.processHasGroup)
+            return {"access", Severity::Blocker, text,
+                    "you are in group " + g +
+                        ", but this login started before you joined it, so its programs do not "
+                        "have the group yet: log out and in again (or, for one shell: newgrp " +
+                        g + ")"};
+        if (a.processHasGroup)
+            return {"access", Severity::Blocker, text,
+                    "this program runs with group " + g +
+                        " and still may not open the node: look at its access list (getfacl " +
+                        a.path + ") and at the security modules (AppArmor, SELinux)"};
+        return {"access", Severity::Blocker, text,
+                "join the port's group " + g + ": sudo usermod -aG " + g +
+                    " $USER, then log out and in again"};
+    }
+    return {"access", Severity::Blocker, text,
+            "give the port to group dialout with a udev rule: SUBSYSTEM==\"tty\", KERNEL==\"" +
+                fs::path(a.path).filename().string() +
+                "\", GROUP=\"dialout\", MODE=\"0660\"; then join dialout: sudo usermod -aG dialout "
+                "$USER"};
+}
+
+std::vector<std::string> BrlttyClaims(const std::string& rules) {
+    std::vector<std::string> claims;
+    auto add = [&claims](const std::string& vid, const std::string& pid) {
+        if (!IsHex(vid) || !IsHex(pid)) return;
+        const std::string id = UsbId(vid) + ":" + UsbId(pid);
+        if (std::find(claims.begin(), claims.end(), id) == claims.end()) claims.push_back(id);
+    };
+    // The value of `key=="..."` on a line, or empty.
+    auto value = [](const std::string& line, const std::string& key) {
+        const auto at = line.find(key + "==\"");
+        if (at == std::string::npos) return std::string();
+        const auto begin = at + key.size() + 3;
+        const auto end = line.find('"', begin);
+        return end == std::string::npos ? std::string() : line.substr(begin, end - begin);
+    };
+    std::istringstream in(rules);
+    for (std::string line; std::getline(in, line);) {
+        const auto first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        // ENV{PRODUCT}=="1a86/7523/*": vendor/product/version, hex without leading zeros.
+        const std::string product = value(line, "ENV{PRODUCT}");
+        if (const auto slash = product.find('/'); slash != std::string::npos) {
+            const auto second = product.find('/', slash + 1);
+            add(product.substr(0, slash), product.substr(slash + 1, second == std::string::npos
+                                                                        ? std::string::npos
+                                                                        : second - slash - 1));
+        }
+        add(value(line, "ATTRS{idVendor}"), value(line, "ATTRS{idProduct}"));
+    }
+    return claims;
+}
+
+std::optional<Finding> BrlttyFinding(const std::vector<std::string>& claims,
+                                     const std::string& vendorId, const std::string& productId,
+                                     bool nodeMissing, const std::string& ruleFile) {
+    if (claims.empty()) return std::nullopt;
+    const std::string fix =
+        "when no braille display is used on this computer, remove brltty (sudo apt remove "
+        "brltty) or mask its rule: sudo ln -s /dev/null /etc/udev/rules.d/" +
+        fs::path(ruleFile).filename().string() + " && sudo udevadm control --reload-rules; then "
+        "plug the adapter in again";
+    if (!vendorId.empty() && !productId.empty()) {
+        const std::string id = UsbId(vendorId) + ":" + UsbId(productId);
+        if (std::find(claims.begin(), claims.end(), id) == claims.end()) return std::nullopt;
+        return Finding{"brltty", Severity::Warning,
+                       "brltty (the braille display service) claims USB adapters " + id +
+                           " as braille displays: when such an adapter is plugged in, it may take "
+                           "the port away (the port appears and vanishes)",
+                       fix};
+    }
+    if (!nodeMissing) return std::nullopt;
+    // The adapters people meet most often, named where brltty claims them.
+    constexpr std::pair<const char*, const char*> kCommon[] = {
+        {"1a86:7523", "CH340"}, {"10c4:ea60", "CP210x"}, {"0403:6001", "FT232R"}};
+    std::string common;
+    for (const auto& [id, name] : kCommon)
+        if (std::find(claims.begin(), claims.end(), id) != claims.end())
+            common += std::string(common.empty() ? "" : ", ") + name + " " + id;
+    return Finding{"brltty", Severity::Warning,
+                   "brltty (the braille display service) claims " + std::to_string(claims.size()) +
+                       " kinds of USB adapter as braille displays (" +
+                       (common.empty() ? "rules in " + ruleFile : common + " among them") +
+                       "): a port that appeared and vanished was probably taken by it",
+                   fix};
+}
 
 std::vector<Finding> ExaminePort(const DoctorTarget& t) {
     std::vector<Finding> findings;
@@ -259,6 +402,10 @@ std::vector<Finding> ExaminePort(const DoctorTarget& t) {
         }
         findings.push_back({"device", Severity::Blocker, text,
                             "plug the adapter in; orlo ports lists the ports there are"});
+        std::string ruleFile;
+        const std::vector<std::string> claims = InstalledBrlttyClaims(&ruleFile);
+        if (auto brltty = BrlttyFinding(claims, {}, {}, true, ruleFile))
+            findings.push_back(*brltty);
         return findings;
     }
     const int terminal = IsTerminal(t.path);
@@ -291,7 +438,13 @@ std::vector<Finding> ExaminePort(const DoctorTarget& t) {
                                                "users' programs show to root only)",
                             ""});
     }
-    if (OnUsb(t)) findings.push_back(ModemManagerFinding(t));
+    if (OnUsb(t)) {
+        findings.push_back(ModemManagerFinding(t));
+        std::string ruleFile;
+        const std::vector<std::string> claims = InstalledBrlttyClaims(&ruleFile);
+        if (auto brltty = BrlttyFinding(claims, t.port.vendorId, t.port.productId, false, ruleFile))
+            findings.push_back(*brltty);
+    }
     if (auto latency = LatencyFinding(t)) findings.push_back(*latency);
     if (mayOpen && holders.others.empty())
         findings.push_back(LineFinding(t.path));
