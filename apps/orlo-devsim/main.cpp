@@ -15,12 +15,14 @@
 
 #include "devsim/Device.h"
 #include "devsim/PtyDevice.h"
+#include "devsim/Rig.h"
 #include "devsim/Trace.h"
 
 namespace {
 
 constexpr std::size_t kShortTrace = 48;  // bytes shown per unit with -v (-vv: all)
 constexpr auto kHangUpPoll = std::chrono::milliseconds(100);  // how often to look for a hang-up
+constexpr auto kRigPoll = std::chrono::milliseconds(20);      // how often the line moves on
 
 int g_signalPipe[2] = {-1, -1};  // written by the signal handler, read by main
 
@@ -171,7 +173,80 @@ int main(int argc, char** argv) {
         ->group(faults)
         ->type_name("N");
 
+    RigOptions rig;
+    double lingerSeconds = 1.0, gapSeconds = 0.5;
+    const std::string line = "Production line (--rig)";
+    app.add_option("--rig", rig.dir,
+                   "Play a production line in DIR instead of one device: DIR gets --slots "
+                   "links (slot-01, ...), each to a simulated device that is served until it has "
+                   "been programmed, then goes away; a fresh one follows. For "
+                   "`orlo station --slots-dir DIR`")
+        ->group(line)
+        ->type_name("DIR");
+    app.add_option("--slots", rig.slots, "Slots of the line")
+        ->group(line)
+        ->capture_default_str()
+        ->type_name("N");
+    app.add_option("--fail-rate", rig.failRate,
+                   "Share of devices (0 to 1) that refuse a block until the tool gives up")
+        ->group(line)
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    app.add_option("--pull-rate", rig.pullRate,
+                   "Share of devices (0 to 1) pulled out in the middle of their run")
+        ->group(line)
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    app.add_option("--devices", rig.devices, "Plug this many devices in all, then exit once "
+                                             "the last has gone (0: until interrupted)")
+        ->group(line)
+        ->type_name("N");
+    app.add_option("--linger", lingerSeconds,
+                   "A programmed device goes away once the tool has been quiet this long")
+        ->group(line)
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0))
+        ->type_name("SEC");
+    app.add_option("--gap", gapSeconds, "A slot stays empty this long before the next device")
+        ->group(line)
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0))
+        ->type_name("SEC");
+    app.add_option("--seed", rig.seed, "Seed of the fault draw (0: from the clock)")
+        ->group(line)
+        ->type_name("N");
+
     CLI11_PARSE(app, argc, argv);
+
+    if (!rig.dir.empty()) {
+        if (!InstallSignals()) {
+            std::fprintf(stderr, "orlo-devsim: cannot set up signal handling\n");
+            return 1;
+        }
+        rig.baud = baud;
+        rig.linger = std::chrono::milliseconds(static_cast<long>(lingerSeconds * 1000));
+        rig.gap = std::chrono::milliseconds(static_cast<long>(gapSeconds * 1000));
+        rig.say = [](const std::string& text) {
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+        };
+        Rig line(rig);
+        std::string error;
+        if (!line.Start(&error)) {
+            std::fprintf(stderr, "orlo-devsim: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "orlo-devsim: a line of %u slots in %s; stop with Ctrl+C\n",
+                     rig.slots, rig.dir.c_str());
+        while (!line.Finished() && !WaitForSignal(kRigPoll)) line.Poll();
+        line.Stop();
+        const RigStats stats = line.Stats();
+        std::fprintf(stderr,
+                     "orlo-devsim: %u devices plugged, %u programmed and removed, %u pulled "
+                     "out, %u told to refuse\n",
+                     stats.plugged, stats.programmed, stats.pulled, stats.failing);
+        return 0;
+    }
 
     dev.greetingLogStart = logStart;
     dev.greetingLines = printLines;

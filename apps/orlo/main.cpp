@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "StationCommand.h"
 #include "Version.h"
 #include "app/Resource.h"
 
@@ -438,6 +439,50 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->type_name("N");
 
+    // station
+    StationArgs stationArgs;
+    CLI::App* stationCmd = app.add_subcommand(
+        "station",
+        "Program every device plugged into a slot, once, as it comes: a device stays 0.5 s,\n"
+        "is programmed with the images (voice, map, user, then application, whatever the\n"
+        "order given), shows PASSED or FAILED and waits to be removed. Slots run in parallel.\n"
+        "Ctrl+C takes no new devices and lets the running ones finish; a second Ctrl+C\n"
+        "abandons them. Exit status 0 when every device passed, 1 when any failed, 130 when\n"
+        "runs were abandoned.");
+    stationCmd
+        ->add_option("IMAGES", stationArgs.images,
+                     "REGION FILE pairs: application (.bin), voice (.adm), map (.map), user (.dat)")
+        ->type_name("REGION FILE");
+    stationCmd
+        ->add_option("--match", stationArgs.matches,
+                     "Program every serial device with this USB id (and serial number), in the "
+                     "slot of its place on the hub (its /dev/serial/by-path link); on Windows a "
+                     "COM name too. Repeat for several")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("VID:PID[:SERIAL]");
+    stationCmd
+        ->add_option("--slots-dir", stationArgs.slotsDir,
+                     "Every entry of DIR that is a link to a serial device is a device in the "
+                     "slot of that name; removing the entry is unplugging")
+        ->type_name("DIR");
+    stationCmd->add_option("--count", stationArgs.count, "End after N devices have finished")
+        ->type_name("N");
+    stationCmd->add_option("--db", stationArgs.db, "The record of every device (SQLite)")
+        ->type_name("FILE");
+    stationCmd->add_option("--manifest", stationArgs.manifest, "The images of a release")
+        ->type_name("FILE");
+    stationCmd->add_option("-t,--timeout", stationArgs.timeoutSeconds, kTimeoutHelp)
+        ->check(Seconds(true))
+        ->capture_default_str()
+        ->type_name("SEC");
+    stationCmd
+        ->add_option("--settle", stationArgs.settleSeconds,
+                     "How long a device must stay plugged in before it is programmed")
+        ->check(Seconds(true))
+        ->capture_default_str()
+        ->type_name("SEC");
+
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::CallForHelp& e) {
@@ -502,6 +547,7 @@ int main(int argc, char** argv) {
     if (*log) return RunLog(output, single(logDevice), logFile, duration);
     if (*testTx) return RunTestTx(output, single(testDevice));
     if (*bmp2h) return RunBmp2h(output, bits, bitmap);
+    if (*stationCmd) return RunStation(output, stationArgs);
     std::cerr << app.help();
     return ToInt(ExitCode::Usage);
 }

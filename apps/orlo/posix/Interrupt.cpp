@@ -26,8 +26,8 @@ struct InterruptWatcher::System {
     std::thread thread;
 };
 
-InterruptWatcher::InterruptWatcher(std::function<void()> wake)
-    : m_wake(std::move(wake)), m_system(std::make_unique<System>()) {
+InterruptWatcher::InterruptWatcher(std::function<void()> wake, bool secondEnds)
+    : m_wake(std::move(wake)), m_secondEnds(secondEnds), m_system(std::make_unique<System>()) {
     System& s = *m_system;
     sigemptyset(&s.signals);
     sigaddset(&s.signals, SIGINT);

@@ -32,8 +32,8 @@ struct InterruptWatcher::System {
     }
 };
 
-InterruptWatcher::InterruptWatcher(std::function<void()> wake)
-    : m_wake(std::move(wake)), m_system(std::make_unique<System>()) {
+InterruptWatcher::InterruptWatcher(std::function<void()> wake, bool secondEnds)
+    : m_wake(std::move(wake)), m_secondEnds(secondEnds), m_system(std::make_unique<System>()) {
     std::lock_guard<std::mutex> lock(g_watcherMutex);
     g_watcher = this;
     ::SetConsoleCtrlHandler(&System::Handler, TRUE);
