@@ -12,6 +12,10 @@ ConsoleWindow::~ConsoleWindow() {
 }
 
 void ConsoleWindow::SetWndProc(WndProc proc) {
+    if (m_listener == nullptr) {
+        WindowBase::SetWndProc(std::move(proc));
+        return;
+    }
     WindowBase::SetWndProc([this, proc = std::move(proc)](uint32_t msg, uintptr_t w, intptr_t l) {
         if (m_listener->SwallowMessage(msg)) return intptr_t{1};
         m_listener->OnBeforeMessage(msg);
@@ -22,12 +26,13 @@ void ConsoleWindow::SetWndProc(WndProc proc) {
 }
 
 int ConsoleWindow::MessageBox(const std::string& text, const std::string& caption, unsigned type) {
-    m_listener->OnMessageBox(text, caption, type);
+    if (m_listener) m_listener->OnMessageBox(text, caption, type);
     return IDOK;
 }
 
 void ConsoleWindow::ThreadMessageBox(const std::string& text, const std::string& caption,
                                      unsigned type) {
+    if (m_listener == nullptr) return;
     // The reader thread must not print past the UI thread's progress line: hand it over.
     std::weak_ptr<bool> alive = m_alive;
     Loop().Post([this, alive, text, caption, type] {
@@ -56,22 +61,22 @@ int ConsoleWindow::ListAddString(int id, const std::string& text) {
         }
     }
     const int index = WindowBase::ListAddString(id, text);
-    if (id == IDC_LIST_LOG) m_listener->OnLogEntry(text);
+    if (id == IDC_LIST_LOG && m_listener) m_listener->OnLogEntry(text);
     return index;
 }
 
 int ConsoleWindow::ProgressSetPos(int id, int pos) {
     const int old = WindowBase::ProgressSetPos(id, pos);
-    if (id == IDC_PROGRESS) m_listener->OnProgressPos(Control(id).pos);
+    if (id == IDC_PROGRESS && m_listener) m_listener->OnProgressPos(Control(id).pos);
     return old;
 }
 
 void ConsoleWindow::DrawBitmapFile(const std::string& path, int, int, int, int) {
-    m_listener->OnPreviewDrawn(path);
+    if (m_listener) m_listener->OnPreviewDrawn(path);
 }
 
 void ConsoleWindow::OnControlChanged(int id) {
-    if (id == IDC_STATUS) m_listener->OnStatusText(Control(id).text);
+    if (id == IDC_STATUS && m_listener) m_listener->OnStatusText(Control(id).text);
 }
 
 }  // namespace orlo::cli

@@ -32,6 +32,7 @@ class ConsoleWindowListener {
     virtual void OnAfterMessage(uint32_t message) = 0;
 };
 
+// The listener may be null: a run (src/run) then sees the window through its own RunWindow.
 class ConsoleWindow : public WindowBase {
   public:
     // Entries of the log list box kept at least (and at most twice as many).

@@ -25,9 +25,14 @@
 #include "app/OutputFile.h"
 #include "RunReport.h"
 #include "Sha256.h"
-#include "WireWatch.h"
+#include "run/WireWatch.h"
 
 namespace orlo::cli {
+
+using run::FormatWireUnit;
+using run::WatchedBackend;
+using run::WireUnit;
+using run::WireWatch;
 
 namespace {
 

@@ -11,25 +11,16 @@
 #include <vector>
 
 #include "Outcome.h"
-#include "WireWatch.h"
+#include "run/RunRecord.h"
 
 namespace orlo::cli {
 
 // Version of the record's layout: raised when a field changes meaning or goes away.
 constexpr int kReportVersion = 1;
 
-struct DeviceRecord {
-    std::string port;  // as given
-    std::string path;  // empty when the port could not be named
-    std::string com;
-    std::optional<std::string> usbSerial;
-    Outcome outcome;
-    std::string readBackPath;  // as the user named it ("-": standard output)
-    std::optional<std::string> readBackSha256;
-    std::vector<WireRefusal> refusals;
-    uint64_t blocks = 0;
-    double blockSeconds = 0;
-};
+using run::DeviceRecord;
+using run::WireRefusal;
+
 
 class RunReport {
   public:

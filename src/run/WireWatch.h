@@ -15,7 +15,7 @@
 
 #include "serial/SerialTransport.h"
 
-namespace orlo::cli {
+namespace orlo::run {
 
 enum class WireDirection { Sent, Received };
 
@@ -98,4 +98,4 @@ class WatchedBackend : public ISerialBackend {
     std::shared_ptr<WireWatch> m_watch;
 };
 
-}  // namespace orlo::cli
+}  // namespace orlo::run

@@ -1,10 +1,10 @@
-#include "WireWatch.h"
+#include "run/WireWatch.h"
 
 #include <cstdio>
 
 #include "protocol/Protocol.h"
 
-namespace orlo::cli {
+namespace orlo::run {
 
 namespace {
 
@@ -255,4 +255,4 @@ std::shared_ptr<ISerialTransport> WatchedBackend::Open(const std::string& portNa
     return std::make_shared<WatchedTransport>(std::move(transport), m_watch);
 }
 
-}  // namespace orlo::cli
+}  // namespace orlo::run

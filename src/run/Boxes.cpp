@@ -1,11 +1,11 @@
-#include "Messages.h"
+#include "run/Boxes.h"
 
 #include <array>
 
 #include "protocol/ReadBack.h"
 #include "tools/BitmapConverter.h"
 
-namespace orlo::cli {
+namespace orlo::run {
 
 namespace {
 
@@ -84,4 +84,4 @@ BoxVerdict ClassifyBox(std::string_view text, std::string_view expectedCompletio
     return {BoxKind::Failure, duringStart ? ExitCode::FileProblem : ExitCode::DeviceFailure};
 }
 
-}  // namespace orlo::cli
+}  // namespace orlo::run
