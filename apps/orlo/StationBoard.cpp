@@ -59,18 +59,21 @@ void StationBoard::Json(const std::string& object) {
     m_out.flush();
 }
 
-void StationBoard::Header(const std::string& what, const std::string& where) {
+void StationBoard::Header(const std::string& what, const std::string& where,
+                          const std::string& db) {
     if (m_options.json) {
         Json(nlohmann::json{{"event", "station"},
                             {"schema", kJsonSchemaVersion},
                             {"program", what},
-                            {"slots", where}}
+                            {"slots", where},
+                            {"db", db}}
                  .dump());
         return;
     }
     if (m_options.quiet) return;
-    Line("station: programs " + what + " into every device plugged into " + where +
-         "; Ctrl+C stops taking devices");
+    Line("station: programs " + what + " into every device plugged into " + where);
+    Line("station: records every device in " + db +
+         "; Ctrl+C stops taking devices, a second Ctrl+C abandons the running ones");
 }
 
 void StationBoard::Line(const std::string& text) {
@@ -184,8 +187,7 @@ void StationBoard::OnNotice(const std::string& sentence) {
 void StationBoard::OnStopping(bool abandoning) {
     const std::string sentence =
         abandoning ? "abandoning the devices still being programmed"
-                   : "taking no new devices; the ones being programmed finish (Ctrl+C again "
-                     "abandons them)";
+                   : "taking no new devices; the ones being programmed finish";
     if (m_options.json) {
         Json(nlohmann::json{{"event", "stopping"}, {"abandon", abandoning}}.dump());
         return;

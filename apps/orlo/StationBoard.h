@@ -42,8 +42,9 @@ class StationBoard : public station::StationObserver {
     void OnNotice(const std::string& sentence) override;
     void OnStopping(bool abandoning) override;
 
-    // The first line: what the station programs and where it looks for devices.
-    void Header(const std::string& what, const std::string& where);
+    // The first line: what the station programs, where it looks for devices and where it
+    // keeps the record.
+    void Header(const std::string& what, const std::string& where, const std::string& db);
     // Draws what the period held back; called after every turn.
     void Refresh();
     // The end: the board as it stands, and the last line.

@@ -9,11 +9,14 @@
 #include "Interrupt.h"
 #include "PlatformPorts.h"
 #include "Session.h"
-#include "Sha256.h"
 #include "StationBoard.h"
+#include "Version.h"
 #include "WireWatch.h"
 #include "protocol/Protocol.h"
+#include "record/Manifest.h"
+#include "record/RunDatabase.h"
 #include "station/Station.h"
+#include "station/StationRecord.h"
 
 namespace orlo::cli {
 
@@ -23,22 +26,14 @@ namespace fs = std::filesystem;
 
 constexpr auto kLoopSlice = std::chrono::milliseconds(50);  // longest wait between turns
 
-// The order regions go in on one device: the application last, since its finish frame
-// restarts the device.
-constexpr RegionId kRegionOrder[] = {RegionId::Voice, RegionId::Map, RegionId::User,
-                                     RegionId::Application};
-
 std::string RegionWord(RegionId region) {
-    std::string name(Region(region).name);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
+    return std::string(record::RegionWord(region));
 }
 
-struct StationImage {
-    RegionId region;
-    std::string path;  // absolute
-    uint64_t size = 0;
-    std::string sha256;
+// The bundle's images with their sizes, in programming order.
+struct StationImages {
+    record::Bundle bundle;
+    std::vector<uint64_t> sizes;
 };
 
 // A stream that takes everything and keeps nothing: the station's runs report through the
@@ -51,15 +46,16 @@ class NullBuffer : public std::streambuf {
 // One device's run: each region in turn through a session on the slot's port.
 class SessionRun : public station::IDeviceRun {
   public:
-    SessionRun(EventLoop& loop, const std::vector<StationImage>& images,
-               const station::SlotDevice& device, std::chrono::milliseconds timeout)
+    SessionRun(EventLoop& loop, const StationImages& images, const station::SlotDevice& device,
+               std::chrono::milliseconds timeout)
         : m_loop(loop),
-          m_images(images),
+          m_images(images.bundle.images),
+          m_sizes(images.sizes),
           m_device(device),
           m_timeout(timeout),
           m_null(&m_nullBuffer),
           m_reporter(m_null, m_null, QuietOptions()) {
-        for (const StationImage& i : m_images) m_totalBytes += std::max<uint64_t>(i.size, 1);
+        for (uint64_t size : m_sizes) m_totalBytes += std::max<uint64_t>(size, 1);
         StartRegion();
     }
     ~SessionRun() override {
@@ -99,7 +95,7 @@ class SessionRun : public station::IDeviceRun {
             default:
                 break;
         }
-        const double regionBytes = double(std::max<uint64_t>(m_images[m_index].size, 1));
+        const double regionBytes = double(std::max<uint64_t>(m_sizes[m_index], 1));
         p.fraction = std::min(1.0, (m_doneBytes + within * regionBytes) / double(m_totalBytes));
         p.text = RegionWord(m_images[m_index].region) + ": " + dlg.m_status;
         return p;
@@ -115,11 +111,13 @@ class SessionRun : public station::IDeviceRun {
             // An operator who gives up during the application's countdown loses nothing: every
             // block was written and verified. A device pulled out is failed whatever its phase.
             if (byOperator && outcome.code == ExitCode::Completed) {
-                RegionDone(true);
+                RegionDone(true, outcome.detail);
                 if (m_index == m_images.size()) {
                     Done(true, {}, outcome.detail);
                     return;
                 }
+            } else {
+                RegionDone(false, why);
             }
         }
         m_result.abandoned = byOperator;
@@ -164,10 +162,9 @@ class SessionRun : public station::IDeviceRun {
         m_watch.reset();
     }
 
-    void RegionDone(bool passed) {
-        const StationImage& image = m_images[m_index];
-        m_result.regions.push_back({RegionWord(image.region), image.sha256, passed});
-        m_doneBytes += std::max<uint64_t>(image.size, 1);
+    void RegionDone(bool passed, const std::string& message) {
+        m_result.regions.push_back({RegionWord(m_images[m_index].region), passed, message});
+        m_doneBytes += std::max<uint64_t>(m_sizes[m_index], 1);
         ++m_index;
     }
 
@@ -177,15 +174,17 @@ class SessionRun : public station::IDeviceRun {
         m_session->Close();
         m_session.reset();
         const bool passed = outcome.code == ExitCode::Completed;
-        RegionDone(passed);
+        // The message box's text when the device refused, else our own sentence.
+        std::string reason = !outcome.message.empty() ? outcome.message : outcome.detail;
+        if (reason.empty() && !passed) reason = std::string(ExitName(outcome.code));
+        std::string message = reason;
+        if (!outcome.message.empty() && !outcome.detail.empty())
+            message += " (" + outcome.detail + ")";
+        if (passed && message.empty())
+            message = std::string(ProgramCompletedText(m_images[m_index].region));
+        RegionDone(passed, message);
         if (!passed) {
-            // The message box's text when the device refused, else our own sentence.
-            std::string reason = !outcome.message.empty() ? outcome.message : outcome.detail;
-            if (reason.empty()) reason = std::string(ExitName(outcome.code));
-            std::string message = RegionWord(m_images[m_index - 1].region) + ": " + reason;
-            if (!outcome.message.empty() && !outcome.detail.empty())
-                message += " (" + outcome.detail + ")";
-            Done(false, reason, message);
+            Done(false, reason, RegionWord(m_images[m_index - 1].region) + ": " + message);
             return;
         }
         if (m_index == m_images.size()) {
@@ -205,7 +204,8 @@ class SessionRun : public station::IDeviceRun {
     }
 
     EventLoop& m_loop;
-    const std::vector<StationImage>& m_images;
+    const std::vector<record::BundleImage>& m_images;
+    const std::vector<uint64_t>& m_sizes;
     station::SlotDevice m_device;
     std::chrono::milliseconds m_timeout;
     NullBuffer m_nullBuffer;
@@ -225,58 +225,49 @@ std::chrono::milliseconds Millis(double seconds) {
     return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000.0)));
 }
 
-// REGION FILE pairs into images in the order they go onto a device; false with a sentence.
-bool ReadImages(const std::vector<std::string>& pairs, std::vector<StationImage>* images,
-                std::string* error) {
-    if (pairs.empty() || pairs.size() % 2 != 0) {
-        *error = "give the images as REGION FILE pairs (for example voice voice.adm "
-                 "application app.bin)";
-        return false;
-    }
-    std::vector<StationImage> given;
-    for (std::size_t i = 0; i < pairs.size(); i += 2) {
-        std::string word = pairs[i];
-        for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        std::optional<RegionId> region;
-        for (RegionId r : kRegionOrder)
-            if (RegionWord(r) == word) region = r;
-        if (!region) {
-            *error = pairs[i] + " is not a region: give application, voice, map or user";
+// The images of the run: REGION FILE pairs, or a manifest's (its files checked against their
+// SHA-256). Each must be a file the region can hold. False with a sentence.
+bool ReadImages(const StationArgs& args, StationImages* images, std::string* error) {
+    if (!args.manifest.empty()) {
+        if (!args.images.empty()) {
+            *error = "give the images either as REGION FILE pairs or with --manifest, not both";
             return false;
         }
-        for (const StationImage& g : given)
-            if (g.region == *region) {
-                *error = "the " + word + " region is given twice";
-                return false;
-            }
-        const std::string& file = pairs[i + 1];
+        record::ManifestLoad load = record::LoadManifest(args.manifest);
+        if (!load.bundle) {
+            *error = load.error;
+            return false;
+        }
+        images->bundle = std::move(*load.bundle);
+    } else {
+        std::optional<record::Bundle> bundle = record::BundleFromPairs(args.images, error);
+        if (!bundle) return false;
+        images->bundle = std::move(*bundle);
+    }
+    for (record::BundleImage& image : images->bundle.images) {
         std::error_code ec;
-        const auto status = fs::status(file, ec);
+        const auto status = fs::status(image.path, ec);
         if (!fs::is_regular_file(status)) {
-            *error = "cannot read " + file + ": " +
+            *error = "cannot read " + image.path + ": " +
                      (fs::exists(status) ? "it is not a regular file" : "no such file");
             return false;
         }
-        StationImage image;
-        image.region = *region;
-        image.path = fs::absolute(file, ec).lexically_normal().string();
-        image.size = fs::file_size(file, ec);
-        if (image.size == 0) {
-            *error = "cannot program " + file + ": the file is empty";
+        const uint64_t size = fs::file_size(image.path, ec);
+        const FlashRegion& region = Region(image.region);
+        if (size == 0) {
+            *error = "cannot program " + image.path + ": the file is empty";
             return false;
         }
-        if (image.size > Region(*region).maxSize) {
-            *error = std::string(Region(*region).tooBig) + " (" + file + ": " +
-                     TooBigContext(image.size, Region(*region).maxSize) + ")";
+        if (size > region.maxSize) {
+            *error = std::string(region.tooBig) + " (" + image.path + ": " +
+                     TooBigContext(size, region.maxSize) + ")";
             return false;
         }
-        image.sha256 = Sha256OfFile(image.path).value_or("");
-        given.push_back(image);
+        image.path = fs::absolute(image.path, ec).lexically_normal().string();
+        images->sizes.push_back(size);
     }
-    for (RegionId r : kRegionOrder)
-        for (const StationImage& g : given)
-            if (g.region == r) images->push_back(g);
-    return true;
+    *error = record::HashImages(images->bundle);
+    return error->empty();
 }
 
 }  // namespace
@@ -288,10 +279,11 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
                   << "run 'orlo station --help' for more\n";
         return ToInt(ExitCode::Usage);
     };
-    if (!args.manifest.empty()) return usage("--manifest is not available yet: give REGION FILE pairs");
-    std::vector<StationImage> images;
+    StationImages images;
     std::string error;
-    if (!ReadImages(args.images, &images, &error)) {
+    if (args.images.empty() && args.manifest.empty())
+        return usage("give the images as REGION FILE pairs, or --manifest FILE");
+    if (!ReadImages(args, &images, &error)) {
         std::cerr << "orlo: " << error << "\n";
         return ToInt(ExitCode::FileProblem);
     }
@@ -332,6 +324,16 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
         std::cerr << "orlo: " << error << "\n";
         return ToInt(ExitCode::PortFailure);
     }
+    // The record is opened before any device is taken: a database that cannot be written
+    // stops the station before it programs a device it could not record.
+    const std::string dbPath = args.db.empty() ? record::RunDatabase::DefaultPath() : args.db;
+    const auto database = record::RunDatabase::Open(dbPath, record::RunDatabase::Access::ReadWrite,
+                                                    &error, args.db.empty());
+    if (!database) {
+        std::cerr << "orlo: " << error << "\n";
+        return ToInt(ExitCode::FileProblem);
+    }
+
 
     EventLoop loop;
     // Before any port is opened: every reader thread inherits the blocked signals. The
@@ -349,14 +351,18 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
     stationOptions.settle = Millis(args.settleSeconds);
     stationOptions.count = args.count;
     StationBoard board(std::cout, std::cerr, options);
-    station::Station station(std::move(watcher), runs, stationOptions, &board);
+    station::Station station(
+        std::move(watcher), runs, stationOptions, &board,
+        station::DatabaseRecorder(*database, images.bundle, "orlo " + ToolVersion()));
     board.Attach(&station);
 
-    std::string what;
-    for (const StationImage& i : images)
-        what += (what.empty() ? "" : ", ") + RegionWord(i.region) + " " +
+    std::string what = images.bundle.manifestName.empty()
+                           ? std::string()
+                           : images.bundle.manifestName + ": ";
+    for (const record::BundleImage& i : images.bundle.images)
+        what += (what.empty() || what.back() == ' ' ? "" : ", ") + RegionWord(i.region) + " " +
                 fs::path(i.path).filename().string();
-    board.Header(what, where);
+    board.Header(what, where, database->Path());
 
     unsigned interruptsSeen = 0;
     while (!station.Done()) {

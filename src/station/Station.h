@@ -35,10 +35,12 @@ struct RunProgress {
     std::string text;     // what the device is doing, as a status line says it
 };
 
+// One region of the run, in the order they were programmed (those after a failed one are
+// left out).
 struct RegionResult {
-    std::string region;  // "voice", "map", "user", "application"
-    std::string sha256;  // of the image
+    std::string region;   // "voice", "map", "user", "application"
     bool passed = false;
+    std::string message;  // the completion text, or why it failed
 };
 
 struct RunResult {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "CliFixture.h"
+#include "record/RunDatabase.h"
 
 namespace orlo::cli::test {
 namespace {
@@ -29,7 +30,7 @@ class StationCliTest : public CliTest {
     }
     std::vector<std::string> StationArgs(const std::vector<std::string>& extra) {
         std::vector<std::string> args = {"--json", "station", "voice", voice, "--slots-dir",
-                                         slots.string(), "--timeout", "5"};
+                                         slots.string(), "--timeout", "5", "--db", Db()};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
@@ -39,6 +40,15 @@ class StationCliTest : public CliTest {
         const std::string lines = out.substr(0, out.rfind('\n') + 1);
         for (const auto& j : Events(JsonLines(lines), "finished")) by[j["slot"]] = j;
         return by;
+    }
+
+    std::string Db() const { return (dir / "station.db").string(); }
+    std::vector<record::RunRow> Rows() {
+        std::string error;
+        auto db = record::RunDatabase::Open(Db(), record::RunDatabase::Access::ReadOnly, &error);
+        std::vector<record::RunRow> rows;
+        EXPECT_TRUE(db && db->Runs({}, &rows, &error)) << error;
+        return rows;
     }
 
     fs::path slots;
@@ -95,6 +105,30 @@ TEST_F(StationCliTest, DevicesThatPassFailOrArePulledAreEachRunOncePerPlug) {
     EXPECT_EQ(end[0]["passed"], 2);
     EXPECT_EQ(end[0]["failed"], 2);
     EXPECT_FALSE(HasControlCharacters(r.out));
+
+    // One row a device, in the order they finished, each naming its slot, port and region.
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    std::map<std::string, int> passedBySlot, failedBySlot;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const record::RunRow& row = rows[i];
+        EXPECT_EQ(row.slot, finished[i]["slot"]);
+        (row.passed ? passedBySlot : failedBySlot)[row.slot]++;
+        ASSERT_EQ(row.regions.size(), 1u);
+        EXPECT_EQ(row.regions[0].region, "voice");
+        EXPECT_EQ(row.regions[0].outcome, row.passed ? "passed" : "failed");
+        EXPECT_EQ(row.regions[0].file, voice);
+        EXPECT_EQ(row.regions[0].sha256.size(), 64u);
+        EXPECT_EQ(row.port.rfind("/dev/pts/", 0), 0u) << row.port;
+        EXPECT_GE(row.end, row.start);
+        if (row.slot == "b") {
+            EXPECT_EQ(row.naks, 5);
+            EXPECT_EQ(row.resends, 4);
+            EXPECT_NE(row.message.find("Tx Error"), std::string::npos) << row.message;
+        }
+    }
+    EXPECT_EQ(passedBySlot, (std::map<std::string, int>{{"a", 2}}));
+    EXPECT_EQ(failedBySlot, (std::map<std::string, int>{{"b", 1}, {"c", 1}}));
 }
 
 TEST_F(StationCliTest, CtrlCLetsRunningDevicesFinishAndASecondOneAbandonsThem) {
@@ -122,10 +156,22 @@ TEST_F(StationCliTest, CtrlCLetsRunningDevicesFinishAndASecondOneAbandonsThem) {
         EXPECT_EQ(finished[0]["abandoned"].get<bool>(), twice);
         EXPECT_EQ(r.exitCode, twice ? 130 : 0) << r.err;
         EXPECT_EQ(devices.back()->GetDevice().Stats().frames, 0u) << "b was programmed";
+        const auto rows = Rows();
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().passed, !twice);
+        if (twice) {
+            EXPECT_EQ(rows.back().message, "abandoned by the operator");
+        }
     }
 }
 
 TEST_F(StationCliTest, UsageAndImagesAreCheckedBeforeAnySlotIsWatched) {
+    const std::string manifest = WriteFile(
+        "release.json", [] {
+            const std::string doc = R"({"schema": 1, "name": "r1", "images": [{"region": "voice",
+                "file": "voice.adm", "sha256": ")" + std::string(64, '0') + R"("}]})";
+            return Bytes(doc.begin(), doc.end());
+        }());
     struct Case {
         std::vector<std::string> args;
         int exit;
@@ -140,12 +186,14 @@ TEST_F(StationCliTest, UsageAndImagesAreCheckedBeforeAnySlotIsWatched) {
         {{"station", "voice", (dir / "none.adm").string(), "--slots-dir", slots.string()}, 5,
          "no such file"},
         {{"station", "voice", voice, "--match", "0403"}, 2, "VID:PID"},
+        {{"station", "--manifest", manifest, "--slots-dir", slots.string()}, 5, "SHA-256"},
         {{"station", "voice", voice, "--slots-dir", (dir / "nowhere").string()}, 3,
          "no such folder"},
     };
-    for (const Case& c : cases) {
+    for (Case& c : cases) {
+        c.args.insert(c.args.end(), {"--db", Db()});
         const RunResult r = RunOrlo(c.args, {}, 20s);
-        EXPECT_EQ(r.exitCode, c.exit) << c.args.back() << r.err;
+        EXPECT_EQ(r.exitCode, c.exit) << c.args[c.args.size() - 3] << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
 }
