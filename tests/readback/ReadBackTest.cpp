@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/Crc16.h"
+#include "protocol/ReadBack.h"
 #include "support/DialogFixture.h"
 #include "support/TestSystem.h"
 
@@ -498,6 +499,168 @@ TEST_F(ReadBackTest, CheckRequestAndHexText) {
     // A reply too short to hold the 16 bytes shows nothing new.
     Deliver({0x04, 0x00, 0x0B, 0x1B, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0x03});
     EXPECT_EQ(dlg().m_checkText, "ab 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ff ");
+}
+
+// A length reads only the blocks that hold it, and the file gets exactly that many bytes.
+TEST_F(ReadBackTest, LengthReadsOnlyTheBlocksThatHoldIt) {
+    struct Case {
+        uint32_t length;
+        uint32_t requests;
+    };
+    for (const Case c : {Case{1, 1}, Case{4096, 1}, Case{5000, 2}, Case{61440, 15}}) {
+        const fs::path file = dir / ("voice-" + std::to_string(c.length) + ".adm");
+        dlg().m_readBackLength = c.length;
+        Start(&COrloDlg::OnReadVoice, file);
+        std::string blocks;
+        uint32_t requests = 0;
+        for (auto sent = f.TakeWrites(); !sent.empty() && requests < 20; sent = f.TakeWrites()) {
+            ASSERT_EQ(AddressOf(sent[0]), requests * BLOCK_SIZE);
+            const Bytes data = BlockData(requests++);
+            blocks.append(data.begin(), data.end());
+            Deliver(ReadReply(0x2A, AddressOf(sent[0]), data));
+        }
+        EXPECT_EQ(requests, c.requests) << c.length;
+        EXPECT_TRUE(ReadAll(file) == blocks.substr(0, c.length)) << c.length;
+        EXPECT_EQ(wnd().BoxTexts().back(), "Reading completed of Voice data");
+    }
+}
+
+// A device as the comparison sees it: the flash of one region, and the replies it sends.
+struct VerifyDevice {
+    uint32_t base = 0;
+    std::map<uint32_t, Bytes> flash;  // region offset -> block; 0xFF elsewhere
+    bool unfilled = false;            // CRC and address left zero
+    uint32_t damagedReply = 0;        // this reply (from 1) has one data byte inverted
+};
+
+struct VerifyRun {
+    std::string sentence;
+    uint32_t differing = 0;
+    uint32_t replies = 0;
+    std::vector<std::string> boxes;
+};
+
+class ReadBackVerify : public ReadBackTest {
+  protected:
+    // Answers every request until none follows; at most 40 exchanges.
+    VerifyRun Verify(RegionId region, const Bytes& image, const VerifyDevice& device) {
+        dlg().StartVerify(ReadBackRowFor(region), image);
+        VerifyRun run;
+        for (auto sent = f.TakeWrites(); !sent.empty() && run.replies < 40; sent = f.TakeWrites()) {
+            const uint32_t offset = AddressOf(sent.back()) - device.base;
+            const auto it = device.flash.find(offset);
+            const Bytes data = it == device.flash.end() ? Bytes(BLOCK_SIZE, 0xFF) : it->second;
+            Bytes reply = ReadReply(sent.back()[3], device.unfilled ? 0 : device.base + offset, data);
+            if (device.unfilled) reply[FRAME_MAX_LEN - 3] = reply[FRAME_MAX_LEN - 2] = 0;
+            if (++run.replies == device.damagedReply) reply[8 + 77] ^= 0xFF;  // on the line
+            Deliver(reply);
+        }
+        run.sentence = dlg().m_verify.Sentence();
+        run.differing = dlg().m_verify.DifferingBlocks();
+        run.boxes = wnd().BoxTexts();
+        return run;
+    }
+
+    // The device holds `image` as programming left it: whole blocks, the rest 0xFF.
+    static VerifyDevice Holding(uint32_t base, const Bytes& image) {
+        VerifyDevice device;
+        device.base = base;
+        for (uint32_t at = 0; at < image.size(); at += BLOCK_SIZE) {
+            Bytes block(BLOCK_SIZE, 0xFF);
+            const auto end = std::min<std::size_t>(image.size(), at + BLOCK_SIZE);
+            std::copy(image.begin() + at, image.begin() + static_cast<long>(end), block.begin());
+            device.flash[at] = block;
+        }
+        return device;
+    }
+};
+
+TEST_F(ReadBackVerify, ComparesOnlyTheImagesBlocksAsProgrammingWritesThem) {
+    Bytes image(10000);  // two whole blocks and 1808 bytes
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 + 1);
+    const uint32_t map = 0x1F4000;
+    struct Case {
+        const char* name;
+        uint32_t offset;  // region offset of the flash byte that is changed (~0u: none)
+        const char* sentence;
+    };
+    const Case cases[] = {
+        {"equal", ~0u, "all 3 blocks are equal"},
+        {"one block", 0x1064,
+         "1 of 3 blocks differ; the first difference is at 0x1F5064 (region offset 0x001064)"},
+        {"last partial block, image byte", 9999,
+         "1 of 3 blocks differ; the first difference is at 0x1F670F (region offset 0x00270F)"},
+        {"last partial block, padding", 10000,
+         "1 of 3 blocks differ; the first difference is at 0x1F6710 (region offset 0x002710)"},
+    };
+    for (const Case& c : cases) {
+        VerifyDevice device = Holding(map, image);
+        if (c.offset != ~0u) device.flash[c.offset / BLOCK_SIZE * BLOCK_SIZE][c.offset % BLOCK_SIZE] ^= 0x5A;
+        wnd().boxes.clear();
+        const VerifyRun run = Verify(RegionId::Map, image, device);
+        EXPECT_EQ(run.sentence, c.sentence) << c.name;
+        EXPECT_EQ(run.replies, 3u) << c.name;  // the image's blocks, not the region's 462
+        EXPECT_EQ(run.boxes, std::vector<std::string>{"Verify completed of Map data"}) << c.name;
+        EXPECT_EQ(dlg().m_status, "Ready");
+        EXPECT_FALSE(dlg().m_readBackActive);
+    }
+    EXPECT_TRUE(fs::is_empty(dir));  // a comparison writes no file
+}
+
+// A reply that cannot prove itself is never taken for a difference: damage is asked for
+// again, and a block counts as differing only when two readings agree.
+TEST_F(ReadBackVerify, UnprovedRepliesAreNeverTakenForADifference) {
+    const Bytes image(3 * BLOCK_SIZE, 0x42);
+    const std::string unfilledCrc =
+        "The device leaves the CRC of its replies unfilled; it is no longer tested on this "
+        "connection.";
+    const std::string unfilledAddress =
+        "The device leaves the address of its replies unfilled; it is no longer tested on this "
+        "connection.";
+    struct Case {
+        const char* name;
+        bool unfilled;
+        uint32_t damagedReply;
+        bool flashDiffers;  // block 1 holds other bytes
+        const char* sentence;
+        uint32_t replies;
+    };
+    const Case cases[] = {
+        // A filled CRC shows the damage at once: one reply more.
+        {"filled, damaged", false, 2, false, "all 3 blocks are equal", 4},
+        {"filled, differs", false, 0, true,
+         "1 of 3 blocks differ; the first difference is at 0x001000 (region offset 0x001000)", 3},
+        // Unfilled: the CRC is learnt at the first block, the address at the second (the
+        // first asks for address 0); a block that differs is read until two readings agree.
+        {"unfilled, damaged", true, 3, false, "all 3 blocks are equal", 6},
+        {"unfilled, differs", true, 0, true,
+         "1 of 3 blocks differ; the first difference is at 0x001000 (region offset 0x001000)", 6},
+    };
+    for (const Case& c : cases) {
+        VerifyDevice device = Holding(0, image);
+        device.unfilled = c.unfilled;
+        device.damagedReply = c.damagedReply;
+        if (c.flashDiffers) device.flash[BLOCK_SIZE] = Bytes(BLOCK_SIZE, 0x24);
+        dlg().OnClosePort();  // what the device fills is learnt per connection
+        f.OpenFakePort();
+        f.TakeWrites();
+        wnd().boxes.clear();
+        const VerifyRun run = Verify(RegionId::Voice, image, device);
+        EXPECT_EQ(run.sentence, c.sentence) << c.name;
+        EXPECT_EQ(run.replies, c.replies) << c.name;
+        std::vector<std::string> boxes;
+        if (c.unfilled) boxes = {unfilledCrc, unfilledAddress};
+        boxes.push_back("Verify completed of Voice data");
+        EXPECT_EQ(run.boxes, boxes) << c.name;
+    }
+}
+
+TEST_F(ReadBackVerify, ImagesThatCannotBeComparedAreRefused) {
+    Verify(RegionId::User, {}, {});
+    Verify(RegionId::User, Bytes(BLOCK_SIZE + 1, 0), {});
+    EXPECT_EQ(wnd().BoxTexts(), (std::vector<std::string>{"The image to compare with is empty",
+                                                          std::string(Region(RegionId::User).tooBig)}));
+    EXPECT_FALSE(dlg().m_readBackActive);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "app/Resource.h"
 #include "app/Window.h"
 #include "protocol/Protocol.h"
+#include "protocol/ReadBackCompare.h"
 #include "protocol/ReplyTrust.h"
 #include "serial/Comm.h"
 #include "serial/PortTable.h"
@@ -126,6 +127,14 @@ public:
     static uint32_t CountdownSeconds(uint32_t imageSize);
     void StartProgramming(const FlashRegion& region);
     void StartReadBack(const ReadBackRow& row);
+    // Compares the row's region with `image` as programming writes it (the last block padded
+    // with 0xFF): reads only the blocks the image covers, by the read-back's chain and reply
+    // rules, and writes no file. Once the row's `verified` message has been shown, m_verify
+    // holds the result. An empty image, or one beyond the region, is refused with a message.
+    void StartVerify(const ReadBackRow& row, std::vector<uint8_t> image);
+    // Sends the first read request of a read-back of `bytes` bytes (its file's length) over
+    // `blockBytes` bytes of whole blocks from the row's base.
+    void BeginReadRequests(const ReadBackRow& row, uint32_t bytes, uint32_t blockBytes);
     void OnReadData();
     // Ends a read-back under way without completing it: the chosen file stays as it was and
     // the blocks read so far stay in m_readBackPath (removed when it holds none). Returns the
@@ -190,6 +199,14 @@ public:
     std::string m_readBackPath;
     std::string m_readBackTarget;
     bool m_readBackActive = false;
+    // How much of the region the next read-back reads: 0 the whole region; otherwise only the
+    // blocks that hold the first m_readBackLength bytes, and the file gets exactly that many
+    // (the window leaves it 0; a front-end sets it before the Read button).
+    uint32_t m_readBackLength = 0;
+    uint32_t m_readBackBytes = 0;  // bytes the file of the read-back under way gets
+    // The read-back under way compares its blocks with m_verify's image instead of writing them.
+    bool m_verifying = false;
+    BlockComparison m_verify;
     // Response code of the frame last handed to a consumer; it stays when the consumer's next
     // frame clears the receive accumulator (front-ends tell replies from log starts by it).
     uint8_t m_rxCode = 0;

@@ -18,6 +18,7 @@ struct ReadBackRow {
     std::string_view initName;  // save dialog: initial file name
     std::string_view filter;    // save dialog: filter (code page 949 bytes for the Korean word)
     std::string_view done;      // completion message
+    std::string_view verified;  // completion message of a comparison with an image
 };
 
 // In table order: Application, Voice, Map, User.

@@ -1,4 +1,5 @@
 // Read-back of whole flash regions into a file, and the application check block.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -48,6 +49,11 @@ bool AppendBlock(const std::string& path, const uint8_t* data, std::size_t count
     const bool written = std::fwrite(data, 1, count, f) == count;
     const bool closed = std::fclose(f) == 0;
     return written && closed;
+}
+
+// The bytes of whole blocks that hold `length` bytes.
+uint32_t WholeBlocks(uint32_t length) {
+    return (length + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
 }
 
 std::string CanNotWrite(const std::string& path) {
@@ -111,20 +117,54 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
             const FlashRegion& region = Region(row.region);
             m_readBackPath = partial;
             m_readBackTarget = target;
-            m_imageBase = region.base;
-            m_imageOffset = 0;
-            m_imageSize = region.maxSize;
-            m_txLen = READ_REQUEST_LEN;
-            m_retryCount = 0;
-            m_readBackActive = true;
-            BuildReadRequest(m_txFrame.data(), row.readCommand, m_imageBase);
-            m_progressBar.SetPos(0);
-            SendFrame(READ_REQUEST_LEN);
-            // No port: no run begins, and no empty partial file is left behind.
-            if (!m_comm.m_bConnected.load()) AbandonReadBack();
+            // A length reads only the blocks that hold it; the file is cut to it.
+            const uint32_t length = m_readBackLength == 0
+                                        ? region.maxSize
+                                        : std::min(m_readBackLength, region.maxSize);
+            m_verifying = false;
+            BeginReadRequests(row, length, WholeBlocks(length));
         }
     }
     UpdateData(false);
+}
+
+void COrloDlg::StartVerify(const ReadBackRow& row, std::vector<uint8_t> image) {
+    if (RunUnderWay()) {
+        AfxMessageBox(kRunUnderWay);
+        return;
+    }
+    const FlashRegion& region = Region(row.region);
+    if (image.empty()) {
+        AfxMessageBox("The image to compare with is empty");
+        return;
+    }
+    if (image.size() > region.maxSize) {
+        AfxMessageBox(std::string(region.tooBig));
+        return;
+    }
+    const auto bytes = static_cast<uint32_t>(image.size());
+    m_verify.Begin(region.base, std::move(image));
+    m_readBackPath.clear();
+    m_readBackTarget.clear();
+    m_verifying = true;
+    BeginReadRequests(row, bytes, m_verify.PaddedBytes());
+    UpdateData(false);
+}
+
+void COrloDlg::BeginReadRequests(const ReadBackRow& row, uint32_t bytes, uint32_t blockBytes) {
+    const FlashRegion& region = Region(row.region);
+    m_imageBase = region.base;
+    m_imageOffset = 0;
+    m_imageSize = blockBytes;
+    m_readBackBytes = bytes;
+    m_txLen = READ_REQUEST_LEN;
+    m_retryCount = 0;
+    m_readBackActive = true;
+    BuildReadRequest(m_txFrame.data(), row.readCommand, m_imageBase);
+    m_progressBar.SetPos(0);
+    SendFrame(READ_REQUEST_LEN);
+    // No port: no run begins, and no empty partial file is left behind.
+    if (!m_comm.m_bConnected.load()) AbandonReadBack();
 }
 
 void COrloDlg::OnReadData() {
@@ -143,7 +183,19 @@ void COrloDlg::OnReadData() {
         return;
     }
 
-    if (!AppendBlock(m_readBackPath, m_rxFrame.data() + READ_DATA_OFFSET, BLOCK_SIZE)) {
+    const uint8_t* block = m_rxFrame.data() + READ_DATA_OFFSET;
+    if (m_verifying) {
+        // A block that differs is taken for a difference only when the reply proves itself
+        // (its CRC is filled and right) or when a second reading brings the same bytes:
+        // damage that a CRC left unfilled cannot show must never count as a difference.
+        if (!m_verify.Equal(m_imageOffset, block) && m_readTrust.Crc() != FieldTrust::Filled &&
+            !m_verify.SecondReadingAgrees(m_imageOffset, block)) {
+            AskAgainForDamagedReply();
+            return;
+        }
+        m_verify.Record(m_imageOffset, block);
+    } else if (!AppendBlock(m_readBackPath, block,
+                            std::min<std::size_t>(BLOCK_SIZE, m_readBackBytes - m_imageOffset))) {
         // Stop rather than lose blocks: the partial file keeps what was appended so far, and
         // the chosen file stays as it was.
         const std::string partial = m_readBackPath;
@@ -160,17 +212,30 @@ void COrloDlg::OnReadData() {
         m_retryCount = 0;
         SendFrame(READ_REQUEST_LEN);
         m_progress = ProgressPercent(m_imageOffset, m_imageSize);
-        m_status = "Reading " + std::to_string(m_progress) + " %";
+        m_status = (m_verifying ? "Verifying " : "Reading ") + std::to_string(m_progress) + " %";
         return;
     }
 
     m_readBackActive = false;
+    if (m_verifying) {
+        m_verifying = false;
+        m_status = "Ready";
+        m_progress = 100;
+        UpdateData(false);
+        for (const auto& row : kReadBackRows) {
+            if (row.readCommand == m_txFrame[3]) {
+                AfxMessageBox(std::string(row.verified));
+                break;
+            }
+        }
+        return;
+    }
     std::string why;
     if (!ReplaceFile(m_readBackPath, m_readBackTarget, &why)) {
         // Every block is there, only the last step failed: say where they are.
         m_progress = 0;
         AfxMessageBox(CanNotWrite(m_readBackTarget) + " (" + why + "); the " +
-                      std::to_string(m_imageSize) + " bytes read are in " + m_readBackPath);
+                      std::to_string(m_readBackBytes) + " bytes read are in " + m_readBackPath);
         return;
     }
     m_readBackPath = m_readBackTarget;
@@ -188,6 +253,10 @@ void COrloDlg::OnReadData() {
 std::string COrloDlg::AbandonReadBack() {
     if (!m_readBackActive) return {};
     m_readBackActive = false;
+    if (m_verifying) {
+        m_verifying = false;  // nothing was written
+        return {};
+    }
     std::error_code ec;
     const auto kept = std::filesystem::file_size(Utf8Path(m_readBackPath), ec);
     if (ec || kept == 0) {
@@ -196,7 +265,7 @@ std::string COrloDlg::AbandonReadBack() {
         m_readBackPath.clear();
         return {};
     }
-    return "Reading stopped: " + std::to_string(kept) + " of " + std::to_string(m_imageSize) +
+    return "Reading stopped: " + std::to_string(kept) + " of " + std::to_string(m_readBackBytes) +
            " bytes are kept in " + m_readBackPath + "; " + m_readBackTarget + " is unchanged";
 }
 
