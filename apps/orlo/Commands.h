@@ -51,9 +51,10 @@ int RunDoctor(const OutputOptions& output, const std::vector<std::string>& ports
 // `force`: take an image whose extension belongs to another region.
 int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
                const std::string& image, bool force);
-// `outFile` "-": the region goes to standard output.
+// `outFile` "-": the region goes to standard output. `length`: only the first `length` bytes
+// (0: the whole region).
 int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,
-            const std::string& outFile);
+            const std::string& outFile, uint32_t length = 0);
 int RunCheck(const OutputOptions& output, const DeviceArgs& device);
 int RunSweep(const OutputOptions& output, const DeviceArgs& device, int button);
 int RunLog(const OutputOptions& output, const DeviceArgs& device, const std::string& outFile,

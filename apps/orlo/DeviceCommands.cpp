@@ -343,7 +343,7 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId r
 }
 
 int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,
-            const std::string& outFile) {
+            const std::string& outFile, uint32_t length) {
     Reporter reporter(output.toStderr ? std::cerr : std::cout, std::cerr,
                       MakeReporterOptions(output));
     std::optional<RunReport> report = MakeReport(output, "read");
@@ -357,12 +357,19 @@ int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId regi
                        "to read a region to -");
         return Conclude(reporter, record, {}, ToInt(ExitCode::Usage));
     }
+    if (length > Region(region).maxSize) {
+        reporter.Error(-1, "--length " + std::to_string(length) + " is more than the " +
+                               RegionWord(region) + " region holds (" +
+                               std::to_string(Region(region).maxSize) + " bytes)");
+        return Conclude(reporter, record, {}, ToInt(ExitCode::Usage));
+    }
     if (!toStdout && !CheckOutput(reporter, outFile))
         return Conclude(reporter, record, {}, ToInt(ExitCode::FileProblem));
 
     CommandSpec command;
     command.kind = CommandKind::Read;
     command.region = region;
+    command.length = length;
     // Standard output: the region is read into a file of its own first, so the dialog writes
     // a file as it always does, and goes out when the run ends.
     command.path = toStdout ? TempReadBackPath() : Absolute(outFile);

@@ -15,6 +15,7 @@
 #include "StationCommand.h"
 #include "Version.h"
 #include "app/Resource.h"
+#include "protocol/Protocol.h"
 
 namespace {
 
@@ -313,8 +314,8 @@ int main(int argc, char** argv) {
     std::string readRegion, outFile;
     CLI::App* read = app.add_subcommand(
         "read",
-        "Read a whole flash region back into a file (kept, and reported as partial, "
-        "when the run does not complete)");
+        "Read a flash region (or its first --length bytes) back into a file (kept, and "
+        "reported as partial, when the run does not complete)");
     read->add_option("REGION", readRegion, "application, voice, map or user")
         ->required()
         ->check(CLI::IsMember(kRegions, CLI::ignore_case));
@@ -323,6 +324,12 @@ int main(int argc, char** argv) {
         ->required()
         ->type_name("FILE");
     AddDeviceOptions(read, readDevice);
+    uint32_t readLength = 0;
+    read->add_option("-l,--length", readLength,
+                     "Read only the first N bytes of the region (the blocks that hold them); "
+                     "the file gets exactly N bytes. Default: the whole region")
+        ->check(CLI::Range(uint32_t{1}, FLASH_SIZE))
+        ->type_name("N");
 
     // check
     Device checkDevice;
@@ -536,7 +543,7 @@ int main(int argc, char** argv) {
     }
     if (*read) {
         output.toStderr = outFile == "-";  // the region's bytes take standard output
-        return RunRead(output, single(readDevice), regionOf(readRegion), outFile);
+        return RunRead(output, single(readDevice), regionOf(readRegion), outFile, readLength);
     }
     if (*check) return RunCheck(output, single(checkDevice));
     if (*sweep) {

@@ -213,7 +213,8 @@ void Run::BeginStep() {
         case StepKind::Read: {
             const ReadBackRow& row = ReadBackRowFor(step.region);
             m_expectedCompletion = std::string(ReadCompletedText(step.region));
-            m_outcome.expectedBytes = Region(step.region).maxSize;
+            m_dlg->m_readBackLength = step.length;
+            m_outcome.expectedBytes = step.length ? step.length : Region(step.region).maxSize;
             m_window.QueueFileAnswer(step.path);
             StartClick(row.button);
             break;

@@ -36,6 +36,7 @@ struct RunStep {
     std::string shownPath;  // read: the output as the user named it when not `path` ("-")
     int button = 0;         // sweep: the button of the action
     std::chrono::milliseconds duration{0};  // log: ends after this long (0: when interrupted)
+    uint32_t length = 0;    // read: only the first `length` bytes (0: the whole region)
 };
 
 // How a front-end wants its runs supervised.
