@@ -91,6 +91,12 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--save-flash", saveFlash, "On exit, write all 4 MiB of flash to FILE")
         ->type_name("FILE");
+    std::vector<uint32_t> flipFlash;
+    app.add_option("--flip-flash", flipFlash,
+                   "Invert the flash byte at ADDRESS (0x... for hex) after --flash-in: a board "
+                   "whose flash differs in one place. Repeat for several")
+        ->check(CLI::Range(uint32_t{0}, Device::kFlashSize - 1))
+        ->type_name("ADDRESS");
     app.add_option("--baud", baud,
                    "Pace both directions like an 8N1 line at N baud (10 bits a byte); 0, the "
                    "default, passes bytes as fast as the pseudo-terminal allows")
@@ -267,6 +273,10 @@ int main(int argc, char** argv) {
     if (!flashIn.empty() && !sim.GetDevice().LoadFlash(flashIn, &error)) {
         std::fprintf(stderr, "orlo-devsim: %s\n", error.c_str());
         return 1;
+    }
+    for (const uint32_t address : flipFlash) {
+        const std::vector<uint8_t> byte = sim.GetDevice().ReadFlash(address, 1);
+        sim.GetDevice().WriteFlash(address, {static_cast<uint8_t>(~byte.at(0))});
     }
     if (!InstallSignals()) {
         std::fprintf(stderr, "orlo-devsim: cannot set up signal handling\n");

@@ -56,6 +56,13 @@ uint32_t WholeBlocks(uint32_t length) {
     return (length + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
 }
 
+// The bytes of the block at `offset` that a file of `length` bytes gets: a whole block, or what
+// is left of the length in its last block (a length of 0 cuts nothing).
+std::size_t BytesOfBlock(uint32_t offset, uint32_t length) {
+    if (length > offset && length - offset < BLOCK_SIZE) return length - offset;
+    return BLOCK_SIZE;
+}
+
 std::string CanNotWrite(const std::string& path) {
     return "Can not write " + path;
 }
@@ -194,8 +201,7 @@ void COrloDlg::OnReadData() {
             return;
         }
         m_verify.Record(m_imageOffset, block);
-    } else if (!AppendBlock(m_readBackPath, block,
-                            std::min<std::size_t>(BLOCK_SIZE, m_readBackBytes - m_imageOffset))) {
+    } else if (!AppendBlock(m_readBackPath, block, BytesOfBlock(m_imageOffset, m_readBackBytes))) {
         // Stop rather than lose blocks: the partial file keeps what was appended so far, and
         // the chosen file stays as it was.
         const std::string partial = m_readBackPath;
