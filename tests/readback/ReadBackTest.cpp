@@ -521,7 +521,7 @@ TEST_F(ReadBackTest, LengthReadsOnlyTheBlocksThatHoldIt) {
         }
         EXPECT_EQ(requests, c.requests) << c.length;
         EXPECT_TRUE(ReadAll(file) == blocks.substr(0, c.length)) << c.length;
-        EXPECT_EQ(wnd().BoxTexts().back(), "Reading completed of Voice data");
+        EXPECT_EQ(wnd().BoxTexts().back(), "Reading completed of Voice data: " + file.string());
     }
 }
 
