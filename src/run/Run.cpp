@@ -439,8 +439,12 @@ void Run::Confirmed() {
             break;
     }
     // The application's port stayed open after the finish frame for the grace: close it now,
-    // as the window does at once; the countdown's message completes the run.
-    if (m_dlg->m_comm.m_bConnected.load() && m_window.IsControlEnabled(IDC_CLOSE)) Click(IDC_CLOSE);
+    // as the window does at once; the countdown's message completes the run. After any other
+    // region the port stays open, as in the window, for the next step of the run.
+    const bool finishSent = Step().kind == StepKind::Program &&
+                            Step().region == RegionId::Application;
+    if (finishSent && m_dlg->m_comm.m_bConnected.load() && m_window.IsControlEnabled(IDC_CLOSE))
+        Click(IDC_CLOSE);
     if (!m_heldCompletion.empty()) {
         const std::string text = m_heldCompletion;
         Notify([&](RunObserver& o) { o.OnBox(text, BoxKind::Completion, {}); });

@@ -131,6 +131,32 @@ TEST_F(StationCliTest, DevicesThatPassFailOrArePulledAreEachRunOncePerPlug) {
     EXPECT_EQ(failedBySlot, (std::map<std::string, int>{{"b", 1}, {"c", 1}}));
 }
 
+TEST_F(StationCliTest, ABundleGoesOntoEachDeviceOnOneConnectionApplicationLast) {
+    const Bytes mapImage = MakeImage(5000, 2), appImage = MakeImage(9000, 3);
+    const std::string map = WriteFile("m.map", mapImage), app = WriteFile("a.bin", appImage);
+    devsim::PtyDevice& device = Plug("a");
+    const RunResult r = RunOrlo({"--json", "station", "application", app, "voice", voice, "map",
+                                 map, "--slots-dir", slots.string(), "--count", "1", "--db", Db()},
+                                {}, 60s);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto stats = device.GetDevice().Stats();
+    EXPECT_EQ(stats.perCode[0x20], 1u);
+    EXPECT_EQ(stats.perCode[0x30], 1u);
+    EXPECT_EQ(stats.perCode[0x10], 1u);
+    EXPECT_EQ(stats.perCode[0x13], 1u);
+    const Bytes flash = device.Flash();
+    EXPECT_TRUE(std::equal(mapImage.begin(), mapImage.end(), flash.begin() + 0x1F4000));
+    EXPECT_TRUE(std::equal(appImage.begin(), appImage.end(), flash.begin() + 0x3C3000));
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    std::vector<std::string> order;
+    for (const auto& region : rows[0].regions) {
+        order.push_back(region.region);
+        EXPECT_EQ(region.outcome, "passed");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"voice", "map", "application"}));
+}
+
 TEST_F(StationCliTest, CtrlCLetsRunningDevicesFinishAndASecondOneAbandonsThem) {
     for (const bool twice : {false, true}) {
         SCOPED_TRACE(twice ? "twice" : "once");
@@ -160,7 +186,8 @@ TEST_F(StationCliTest, CtrlCLetsRunningDevicesFinishAndASecondOneAbandonsThem) {
         ASSERT_FALSE(rows.empty());
         EXPECT_EQ(rows.back().passed, !twice);
         if (twice) {
-            EXPECT_EQ(rows.back().message, "abandoned by the operator");
+            EXPECT_EQ(rows.back().message, "voice: abandoned by the operator");
+            EXPECT_EQ(rows.back().regions.at(0).outcome, "failed");
         }
     }
 }

@@ -1,0 +1,28 @@
+// The station's run of one device: every image of the bundle, one after another on one
+// connection, through the run layer (src/run) with the station's timeout. The dialog runs on a
+// window of its own that shows nothing: what a slot shows comes from the run's progress and
+// outcome. Every front-end that hosts a station (the command line, the window's station view)
+// makes its runs here.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "record/Bundle.h"
+#include "station/Station.h"
+#include "window/EventLoop.h"
+
+namespace orlo::station {
+
+struct BundleRunOptions {
+    std::chrono::milliseconds timeout{10000};  // no answer for this long fails the run (0: never)
+};
+
+// Runs of `bundle` (whose images are files of `sizes` bytes, in the bundle's order) on `loop`,
+// the station's own. The bundle, sizes and loop must outlive every run.
+RunFactory BundleRuns(EventLoop& loop, const record::Bundle& bundle,
+                      const std::vector<uint64_t>& sizes, BundleRunOptions options = {});
+
+}  // namespace orlo::station
