@@ -2,6 +2,7 @@
 //   orlo-gui.exe              the window
 //   orlo-gui.exe --selftest   checks the window after start-up, prints the result, exits 0 or 1
 //   orlo-gui.exe --screenshot FILE.bmp   saves a picture of the window as it opens
+//   orlo-gui.exe --station   says where a station runs on Windows (the command line)
 #include <string>
 
 #include "OrloApp.h"
@@ -42,9 +43,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                 options.selfTest = true;
             } else if (arg == L"--screenshot" && i + 1 < argc) {
                 options.screenshot = argv[++i];
+            } else if (arg == L"--station") {
+                // The native dialog is the technician's window of one port; the board of many
+                // slots is not built into it. The command line runs the same station here.
+                const std::string text =
+                    "The station's board is not part of the Windows window, which programs one "
+                    "device at a time.\n\nRun the station from a command prompt instead, with "
+                    "the same bundle, slots and database, for example:\n\n"
+                    "  orlo station voice voice.adm application app.bin --match COM5 --match "
+                    "COM6\n";
+                WriteOut("orlo-gui: " + text);
+                ::MessageBoxW(nullptr, orlo::win32::Widen(text).c_str(), L"Orlo",
+                              MB_OK | MB_ICONINFORMATION);
+                ::LocalFree(argv);
+                return 2;
             } else {
                 WriteOut("orlo-gui: unknown option " + orlo::win32::Narrow(arg) +
-                         "\nusage: orlo-gui.exe [--selftest | --screenshot FILE.bmp]\n");
+                         "\nusage: orlo-gui.exe [--selftest | --screenshot FILE.bmp | --station]\n");
                 ::LocalFree(argv);
                 return 2;
             }
