@@ -111,21 +111,9 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
     } else {
         std::vector<station::MatchRule> rules;
         std::vector<std::string> comNames;
-        for (const std::string& m : args.matches) {
-            station::MatchRule rule;
-            std::string ruleError;
-            if (station::ParseMatch(m, &rule, &ruleError)) {
-                rules.push_back(rule);
-                continue;
-            }
-            std::string upper = m;
-            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            if (upper.rfind("COM", 0) == 0 && upper.size() > 3 &&
-                std::all_of(upper.begin() + 3, upper.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-                comNames.push_back(upper);
-            else
-                return usage(ruleError);
-        }
+        std::string matchError;
+        if (!station::ParseSlotMatches(args.matches, &rules, &comNames, &matchError))
+            return usage(matchError);
         watcher = station::MakeMatchSlotWatcher(rules, comNames, &error);
         where = "the ports matching " + [&] {
             std::string list;

@@ -42,6 +42,29 @@ bool ParseMatch(const std::string& text, MatchRule* rule, std::string* error) {
     return true;
 }
 
+bool ParseSlotMatches(const std::vector<std::string>& values, std::vector<MatchRule>* rules,
+                      std::vector<std::string>* comNames, std::string* error) {
+    for (const std::string& value : values) {
+        MatchRule rule;
+        std::string ruleError;
+        if (ParseMatch(value, &rule, &ruleError)) {
+            rules->push_back(rule);
+            continue;
+        }
+        std::string upper = value;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (upper.rfind("COM", 0) == 0 && upper.size() > 3 &&
+            std::all_of(upper.begin() + 3, upper.end(),
+                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+            comNames->push_back(upper);
+            continue;
+        }
+        *error = ruleError;
+        return false;
+    }
+    return true;
+}
+
 bool Matches(const std::vector<MatchRule>& rules, const std::string& vendorId,
              const std::string& productId, const std::string& serialNumber) {
     const std::string vid = Lower(vendorId), pid = Lower(productId);

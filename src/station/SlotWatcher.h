@@ -50,6 +50,10 @@ struct MatchRule {
 };
 // False with a sentence for anything else.
 bool ParseMatch(const std::string& text, MatchRule* rule, std::string* error);
+// The --match values of a station: USB rules, and COM names (COM5) as they are. False with the
+// rule's sentence for a value that is neither.
+bool ParseSlotMatches(const std::vector<std::string>& values, std::vector<MatchRule>* rules,
+                      std::vector<std::string>* comNames, std::string* error);
 bool Matches(const std::vector<MatchRule>& rules, const std::string& vendorId,
              const std::string& productId, const std::string& serialNumber);
 
