@@ -61,7 +61,9 @@ std::string TileWord(const TileView& tile) {
 std::string TileLine(const TileView& tile) {
     switch (tile.state) {
         case TileState::Waiting:
-            return "plug in a device";
+            // A device pulled out in the middle of its run leaves its slot at once: the
+            // slot says why that one failed until the next one comes.
+            return tile.reason.empty() ? "plug in a device" : "last one FAILED: " + tile.reason;
         case TileState::Settling:
             return "hold on";
         case TileState::Programming:
@@ -223,7 +225,7 @@ void StationTile::paintEvent(QPaintEvent*) {
     QFont big = font();
     big.setBold(true);
     const QString word = Q(TileWord(m_view));
-    big.setPixelSize(FittingPixelSize(big, word, middle.height() * 3 / 4, middle.width()));
+    big.setPixelSize(FittingPixelSize(big, word, middle.height() * 3 / 4, middle.width() * 9 / 10));
     p.setFont(big);
     p.setPen(ink);
     p.drawText(middle, Qt::AlignCenter, word);
@@ -241,6 +243,10 @@ StationBoard::StationBoard(StationBoardModel& model, QWidget* parent)
     m_header->setTextFormat(Qt::RichText);
     m_header->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_header->setWordWrap(true);
+    // Framed, as a plate that says what this station programs; nothing on it can be changed.
+    m_header->setStyleSheet(QStringLiteral(
+        "QLabel#stationHeader { background: #f8f9fa; border: 1px solid #dadce0;"
+        " border-radius: 4px; padding: 4px 8px; }"));
     m_totals = new QLabel(this);
     m_totals->setObjectName(QStringLiteral("stationTotals"));
     m_totals->setTextFormat(Qt::RichText);
@@ -254,6 +260,14 @@ StationBoard::StationBoard(StationBoardModel& model, QWidget* parent)
     layout->addWidget(m_header);
     layout->addWidget(m_totals);
     layout->addWidget(m_area, 1);
+    m_empty = new QLabel(m_area);
+    m_empty->setObjectName(QStringLiteral("stationEmpty"));
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_empty->setWordWrap(true);
+    QFont emptyFont = font();
+    emptyFont.setPixelSize(24);
+    m_empty->setFont(emptyFont);
+    m_empty->setForegroundRole(QPalette::PlaceholderText);
 
     m_model.onTileChanged = [this](int index) {
         if (index < 0 || index >= static_cast<int>(m_tiles.size()))
@@ -307,8 +321,14 @@ void StationBoard::Rebuild() {
     Reflow();
 }
 
+void StationBoard::SetEmptyText(const QString& text) {
+    m_empty->setText(text);
+}
+
 void StationBoard::Reflow() {
     const int count = static_cast<int>(m_tiles.size());
+    m_empty->setGeometry(m_area->rect());
+    m_empty->setVisible(count == 0);
     if (count == 0) return;
     const QSize area = m_area->size();
     m_columns = BestColumns(count, area, kTileAspect);
@@ -341,7 +361,8 @@ void StationBoard::ShowTotals() {
 
 void StationBoard::ShowHeader() {
     const BoardHeader& h = m_model.Header();
-    QString html = QStringLiteral("<b style='font-size:large'>%1</b>").arg(Q(h.name).toHtmlEscaped());
+    QString html = QStringLiteral("<span style='font-size:18px; font-weight:bold'>%1</span>")
+                       .arg(Q(h.name).toHtmlEscaped());
     for (const BoardHeader::File& f : h.files)
         html += QStringLiteral("<br>%1 &nbsp;<tt>%2</tt>")
                     .arg(Q(f.name).toHtmlEscaped(), Q(f.sha256).toHtmlEscaped());

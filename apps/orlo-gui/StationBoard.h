@@ -26,7 +26,7 @@ struct TileView {
     double fraction = 0;      // Programming: of the whole run, 0..1
     std::string detail;       // Programming: what the device is doing, the time left
     std::string serial;       // the device's serial number, when known
-    std::string reason;       // Failed: in a few words
+    std::string reason;       // Failed: in a few words; Waiting: why the last device failed
     bool operator==(const TileView&) const = default;
 };
 
@@ -105,6 +105,8 @@ class StationBoard : public QWidget {
     int Columns() const { return m_columns; }
     QLabel& TotalsLabel() { return *m_totals; }
     QLabel& HeaderLabel() { return *m_header; }
+    // Shown in place of the tiles while there are none.
+    void SetEmptyText(const QString& text);
 
     // Columns that give the largest tiles of about the aspect `aspect` (width / height) for
     // `count` tiles in `area`.
@@ -123,6 +125,7 @@ class StationBoard : public QWidget {
     QLabel* m_header = nullptr;
     QLabel* m_totals = nullptr;
     QWidget* m_area = nullptr;
+    QLabel* m_empty = nullptr;
     std::vector<StationTile*> m_tiles;
     int m_columns = 1;
 };
