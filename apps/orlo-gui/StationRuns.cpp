@@ -1,6 +1,5 @@
 #include "StationRuns.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -153,8 +152,9 @@ class BundleRun : public station::IDeviceRun, private run::RunObserver {
         for (std::size_t i = 0; i < steps.size() && i < m_bundle.images.size(); ++i) {
             const bool ok = steps[i].code == run::ExitCode::Completed;
             passed = passed && ok;
-            m_result.regions.push_back({std::string(record::RegionWord(m_bundle.images[i].region)),
-                                        m_bundle.images[i].sha256, ok});
+            const std::string& said = !steps[i].message.empty() ? steps[i].message : steps[i].detail;
+            m_result.regions.push_back(
+                {std::string(record::RegionWord(m_bundle.images[i].region)), ok, said});
         }
         const run::Outcome& last = m_run->Result();
         m_result.passed = passed;
@@ -215,45 +215,6 @@ station::RunFactory MakeStationRuns(EventLoop& loop, const record::Bundle& bundl
     return [&loop, kept, timeout](const std::string&, const station::SlotDevice& device,
                                   std::string*) -> std::unique_ptr<station::IDeviceRun> {
         return std::make_unique<BundleRun>(loop, *kept, device, timeout);
-    };
-}
-
-station::RunRecorder MakeStationRecorder(std::shared_ptr<record::RunDatabase> db,
-                                         const record::Bundle& bundle) {
-    const std::string version =
-        "orlo-gui " + QCoreApplication::applicationVersion().toStdString();
-    return [db, bundle, version](const station::FinishedDevice& d) {
-        record::RunRow row;
-        row.start = d.started;
-        row.end = d.ended;
-        row.slot = d.slot;
-        row.port = d.device.node.empty() ? d.device.path : d.device.node;
-        row.usbVendor = d.device.vendorId;
-        row.usbProduct = d.device.productId;
-        row.usbSerial = d.device.serialNumber;
-        row.manifestName = bundle.manifestName;
-        row.manifestSha256 = bundle.manifestSha256;
-        row.toolVersion = version;
-        for (std::size_t i = 0; i < bundle.images.size(); ++i) {
-            const record::BundleImage& image = bundle.images[i];
-            record::RegionRun region;
-            region.region = std::string(record::RegionWord(image.region));
-            region.file = image.path;
-            region.sha256 = image.sha256;
-            if (i < d.result.regions.size()) {
-                const bool ok = d.result.regions[i].passed;
-                region.outcome = ok ? "passed" : "failed";
-                region.message = ok ? "completed" : d.result.reason;
-            } else {
-                region.outcome = "not run";
-            }
-            row.regions.push_back(region);
-        }
-        row.naks = d.result.naks;
-        row.resends = d.result.resends;
-        row.passed = d.result.passed;
-        row.message = d.result.abandoned ? "abandoned: " + d.result.message : d.result.message;
-        return db->Insert(row);
     };
 }
 

@@ -1,5 +1,5 @@
-// How the window's station programs a device and keeps its record: one run of the bundle's
-// images on the slot's port, and one row in the database for every finished device.
+// How the window's station programs a device: one run of the bundle's images on the slot's
+// port, on a window that shows nothing.
 #pragma once
 
 #include <chrono>
@@ -7,7 +7,6 @@
 #include <string>
 
 #include "record/Bundle.h"
-#include "record/RunDatabase.h"
 #include "station/Station.h"
 
 namespace orlo {
@@ -23,9 +22,5 @@ bool CheckBundleSizes(const record::Bundle& bundle, std::string* error);
 // Runs for the station built on `loop` (its thread's loop).
 station::RunFactory MakeStationRuns(EventLoop& loop, const record::Bundle& bundle,
                                     std::chrono::milliseconds timeout);
-
-// Writes each finished device into `db`.
-station::RunRecorder MakeStationRecorder(std::shared_ptr<record::RunDatabase> db,
-                                         const record::Bundle& bundle);
 
 }  // namespace orlo::gui

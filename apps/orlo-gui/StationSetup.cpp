@@ -1,6 +1,6 @@
 #include "StationSetup.h"
 
-#include <QDialogButtonBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -21,6 +21,7 @@
 #include "record/Manifest.h"
 #include "record/RunDatabase.h"
 #include "station/SlotWatcher.h"
+#include "station/StationRecord.h"
 
 namespace orlo::gui {
 
@@ -124,11 +125,14 @@ std::unique_ptr<PreparedStation> PrepareStation(const StationChoice& choice, std
     options.settle = Millis(choice.settleSeconds);
     const auto timeout = Millis(choice.timeoutSeconds);
     auto watched = std::make_shared<std::unique_ptr<station::ISlotWatcher>>(std::move(watcher));
-    prepared->builder = [watched, bundle, db, options, timeout](
+    const std::string version =
+        "orlo-gui " + QCoreApplication::applicationVersion().toStdString();
+    // The builder keeps the bundle and the database for as long as the station lives.
+    prepared->builder = [watched, bundle, db, options, timeout, version](
                             EventLoop& loop, station::StationObserver* observer) {
-        return std::make_unique<station::Station>(std::move(*watched),
-                                                  MakeStationRuns(loop, bundle, timeout), options,
-                                                  observer, MakeStationRecorder(db, bundle));
+        return std::make_unique<station::Station>(
+            std::move(*watched), MakeStationRuns(loop, bundle, timeout), options, observer,
+            station::DatabaseRecorder(*db, bundle, version));
     };
     return prepared;
 }
