@@ -16,10 +16,10 @@
 #include <filesystem>
 #include <sstream>
 
-#include "StationRuns.h"
 #include "record/Bundle.h"
 #include "record/Manifest.h"
 #include "record/RunDatabase.h"
+#include "station/BundleRun.h"
 #include "station/SlotWatcher.h"
 #include "station/StationRecord.h"
 
@@ -71,33 +71,10 @@ std::unique_ptr<PreparedStation> PrepareStation(const StationChoice& choice, std
         *error = "choose the slots: a folder of links, or the USB ids to match";
         return nullptr;
     }
-    record::Bundle bundle;
-    if (!choice.manifest.empty()) {
-        record::ManifestLoad load = record::LoadManifest(choice.manifest);
-        if (!load.bundle) {
-            *error = load.error;
-            return nullptr;
-        }
-        bundle = std::move(*load.bundle);
-    } else {
-        std::optional<record::Bundle> pairs = record::BundleFromPairs(choice.images, error);
-        if (!pairs) return nullptr;
-        bundle = std::move(*pairs);
-        for (record::BundleImage& image : bundle.images) {
-            std::error_code ec;
-            image.path = std::filesystem::absolute(image.path, ec).lexically_normal().string();
-        }
-        const std::string problem = record::HashImages(bundle);
-        if (!problem.empty()) {
-            *error = problem;
-            return nullptr;
-        }
-    }
-    std::string sizeProblem;
-    if (!CheckBundleSizes(bundle, &sizeProblem)) {
-        *error = sizeProblem;
+    station::StationImages images;
+    if (!station::LoadStationImages(choice.images, choice.manifest, &images, error))
         return nullptr;
-    }
+    const record::Bundle& bundle = images.bundle;
 
     auto prepared = std::make_unique<PreparedStation>();
     std::unique_ptr<station::ISlotWatcher> watcher = MakeWatcher(choice, &prepared->where, error);
@@ -123,16 +100,17 @@ std::unique_ptr<PreparedStation> PrepareStation(const StationChoice& choice, std
 
     station::StationOptions options;
     options.settle = Millis(choice.settleSeconds);
-    const auto timeout = Millis(choice.timeoutSeconds);
     auto watched = std::make_shared<std::unique_ptr<station::ISlotWatcher>>(std::move(watcher));
     const std::string version =
         "orlo-gui " + QCoreApplication::applicationVersion().toStdString();
-    // The builder keeps the bundle and the database for as long as the station lives.
-    prepared->builder = [watched, bundle, db, options, timeout, version](
+    station::BundleRunOptions runOptions;
+    runOptions.timeout = Millis(choice.timeoutSeconds);
+    // The builder keeps the images and the database for as long as the station lives.
+    prepared->builder = [watched, images, db, options, runOptions, version](
                             EventLoop& loop, station::StationObserver* observer) {
         return std::make_unique<station::Station>(
-            std::move(*watched), MakeStationRuns(loop, bundle, timeout), options, observer,
-            station::DatabaseRecorder(*db, bundle, version));
+            std::move(*watched), station::BundleRuns(loop, images.bundle, images.sizes, runOptions),
+            options, observer, station::DatabaseRecorder(*db, images.bundle, version));
     };
     return prepared;
 }

@@ -27,60 +27,9 @@ std::string RegionWord(RegionId region) {
     return std::string(record::RegionWord(region));
 }
 
-// The bundle's images with their sizes, in programming order.
-struct StationImages {
-    record::Bundle bundle;
-    std::vector<uint64_t> sizes;
-};
-
 std::chrono::milliseconds Millis(double seconds) {
     if (seconds <= 0) return std::chrono::milliseconds(0);
     return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000.0)));
-}
-
-// The images of the run: REGION FILE pairs, or a manifest's (its files checked against their
-// SHA-256). Each must be a file the region can hold. False with a sentence.
-bool ReadImages(const StationArgs& args, StationImages* images, std::string* error) {
-    if (!args.manifest.empty()) {
-        if (!args.images.empty()) {
-            *error = "give the images either as REGION FILE pairs or with --manifest, not both";
-            return false;
-        }
-        record::ManifestLoad load = record::LoadManifest(args.manifest);
-        if (!load.bundle) {
-            *error = load.error;
-            return false;
-        }
-        images->bundle = std::move(*load.bundle);
-    } else {
-        std::optional<record::Bundle> bundle = record::BundleFromPairs(args.images, error);
-        if (!bundle) return false;
-        images->bundle = std::move(*bundle);
-    }
-    for (record::BundleImage& image : images->bundle.images) {
-        std::error_code ec;
-        const auto status = fs::status(image.path, ec);
-        if (!fs::is_regular_file(status)) {
-            *error = "cannot read " + image.path + ": " +
-                     (fs::exists(status) ? "it is not a regular file" : "no such file");
-            return false;
-        }
-        const uint64_t size = fs::file_size(image.path, ec);
-        const FlashRegion& region = Region(image.region);
-        if (size == 0) {
-            *error = "cannot program " + image.path + ": the file is empty";
-            return false;
-        }
-        if (size > region.maxSize) {
-            *error = std::string(region.tooBig) + " (" + image.path + ": " +
-                     TooBigContext(size, region.maxSize) + ")";
-            return false;
-        }
-        image.path = fs::absolute(image.path, ec).lexically_normal().string();
-        images->sizes.push_back(size);
-    }
-    *error = record::HashImages(images->bundle);
-    return error->empty();
 }
 
 }  // namespace
@@ -92,11 +41,11 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
                   << "run 'orlo station --help' for more\n";
         return ToInt(ExitCode::Usage);
     };
-    StationImages images;
+    station::StationImages images;
     std::string error;
     if (args.images.empty() && args.manifest.empty())
         return usage("give the images as REGION FILE pairs, or --manifest FILE");
-    if (!ReadImages(args, &images, &error)) {
+    if (!station::LoadStationImages(args.images, args.manifest, &images, &error)) {
         std::cerr << "orlo: " << error << "\n";
         return ToInt(ExitCode::FileProblem);
     }

@@ -1,9 +1,11 @@
 #include "station/BundleRun.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "SystemPorts.h"
 #include "app/Resource.h"
+#include "record/Manifest.h"
 #include "run/Boxes.h"
 #include "run/Run.h"
 #include "run/WireWatch.h"
@@ -196,6 +198,51 @@ RunFactory BundleRuns(EventLoop& loop, const record::Bundle& bundle,
                                              std::string*) -> std::unique_ptr<IDeviceRun> {
         return std::make_unique<BundleRun>(loop, bundle, sizes, device, options);
     };
+}
+
+bool LoadStationImages(const std::vector<std::string>& pairs, const std::string& manifest,
+                       StationImages* images, std::string* error) {
+    namespace fs = std::filesystem;
+    if (!manifest.empty()) {
+        if (!pairs.empty()) {
+            *error = "give the images either as REGION FILE pairs or with --manifest, not both";
+            return false;
+        }
+        record::ManifestLoad load = record::LoadManifest(manifest);
+        if (!load.bundle) {
+            *error = load.error;
+            return false;
+        }
+        images->bundle = std::move(*load.bundle);
+    } else {
+        std::optional<record::Bundle> bundle = record::BundleFromPairs(pairs, error);
+        if (!bundle) return false;
+        images->bundle = std::move(*bundle);
+    }
+    for (record::BundleImage& image : images->bundle.images) {
+        std::error_code ec;
+        const auto status = fs::status(image.path, ec);
+        if (!fs::is_regular_file(status)) {
+            *error = "cannot read " + image.path + ": " +
+                     (fs::exists(status) ? "it is not a regular file" : "no such file");
+            return false;
+        }
+        const uint64_t size = fs::file_size(image.path, ec);
+        const FlashRegion& region = Region(image.region);
+        if (size == 0) {
+            *error = "cannot program " + image.path + ": the file is empty";
+            return false;
+        }
+        if (size > region.maxSize) {
+            *error = std::string(region.tooBig) + " (" + image.path + ": " +
+                     run::TooBigContext(size, region.maxSize) + ")";
+            return false;
+        }
+        image.path = fs::absolute(image.path, ec).lexically_normal().string();
+        images->sizes.push_back(size);
+    }
+    *error = record::HashImages(images->bundle);
+    return error->empty();
 }
 
 }  // namespace orlo::station

@@ -16,6 +16,18 @@
 
 namespace orlo::station {
 
+// The bundle's images with their sizes, in programming order.
+struct StationImages {
+    record::Bundle bundle;
+    std::vector<uint64_t> sizes;
+};
+
+// The images of a station: REGION FILE pairs, or a manifest's (its files checked against their
+// SHA-256). Each must be a file the region can hold; the paths become absolute and every image
+// is hashed. False with a sentence.
+bool LoadStationImages(const std::vector<std::string>& pairs, const std::string& manifest,
+                       StationImages* images, std::string* error);
+
 struct BundleRunOptions {
     std::chrono::milliseconds timeout{10000};  // no answer for this long fails the run (0: never)
 };
