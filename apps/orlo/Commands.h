@@ -48,9 +48,14 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 int RunPorts(const OutputOptions& output);
 // Checks what could stop a run on `ports` (every listed port when empty); 0 when nothing does.
 int RunDoctor(const OutputOptions& output, const std::vector<std::string>& ports);
-// `force`: take an image whose extension belongs to another region.
-int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
-               const std::string& image, bool force);
+struct ProgramArgs {
+    std::vector<std::string> pairs;  // REGION FILE pairs, as given
+    std::string manifest;            // --manifest FILE (instead of the pairs)
+    std::string db;                  // --db FILE: the run database that gets a row per device
+    bool force = false;              // take an image whose extension belongs to another region
+};
+// Programs the bundle of images into every device of `device`, each on one connection.
+int RunProgram(const OutputOptions& output, const DeviceArgs& device, const ProgramArgs& what);
 // `outFile` "-": the region goes to standard output. `length`: only the first `length` bytes
 // (0: the whole region).
 int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId region,

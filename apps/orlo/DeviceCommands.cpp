@@ -24,7 +24,10 @@
 #include "PlatformPorts.h"
 #include "app/OutputFile.h"
 #include "RunReport.h"
+#include "RunRows.h"
 #include "Sha256.h"
+#include "record/Manifest.h"
+#include "record/RunDatabase.h"
 #include "run/WireWatch.h"
 
 namespace orlo::cli {
@@ -98,6 +101,13 @@ class TracePrinter {
 struct PortsRun {
     int code = 0;
     std::vector<Outcome> outcomes;
+    std::vector<std::string> recordProblems;  // rows the run database did not take
+};
+
+// Notes when a run has ended, for its record.
+struct RunEndClock : run::RunObserver {
+    void OnOutcome(const Outcome&) override { ended = std::chrono::system_clock::now(); }
+    std::optional<std::chrono::system_clock::time_point> ended;
 };
 
 // The end of every run: the record (when asked for) and the reporter's last words. A record
@@ -115,9 +125,18 @@ int Conclude(Reporter& reporter, const RunReport* report, const std::vector<Outc
     return reporter.Conclude(code);
 }
 
-PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, CommandSpec command,
-                    Reporter& reporter, RunReport* report) {
-    command.timeout = Millis(device.timeoutSeconds);
+// What a bundle's run puts on record beside the --report document: its images and, given
+// --db, the database that gets one row per device.
+struct BundleRecord {
+    const record::Bundle* bundle = nullptr;
+    record::RunDatabase* db = nullptr;
+};
+
+PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device,
+                    std::vector<CommandSpec> commands, Reporter& reporter, RunReport* report,
+                    const BundleRecord& bundle = {}) {
+    for (CommandSpec& c : commands) c.timeout = Millis(device.timeoutSeconds);
+    const CommandSpec& command = commands.front();
 
     // Name every port first: a device given twice is a mistake on the command line.
     Endpoints named = MakeEndpoints(device.ports);
@@ -138,8 +157,10 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
         std::unique_ptr<Session> session;
         Outcome failed;  // when the port could not even be named
         std::shared_ptr<WireWatch> watch;
-        std::string path, com, serial;
+        std::string path, com, serial, vendor, product;
+        std::unique_ptr<RunEndClock> end;
     };
+    const auto started = std::chrono::system_clock::now();
     std::vector<Entry> entries;
     for (std::size_t i = 0; i < endpoints.size(); ++i) {
         if (endpoints[i]) {
@@ -154,7 +175,11 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
             entry.path = endpoints[i]->path;
             entry.com = endpoints[i]->comName;
             entry.serial = endpoints[i]->serialNumber;
+            entry.vendor = endpoints[i]->vendorId;
+            entry.product = endpoints[i]->productId;
             entry.session = std::make_unique<Session>(loop, std::move(*endpoints[i]), reporter);
+            entry.end = std::make_unique<RunEndClock>();
+            entry.session->Run().AddObserver(entry.end.get());
             entries.push_back(std::move(entry));
             continue;
         }
@@ -164,7 +189,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
         failed.code = errors[i].code;
         failed.detail = errors[i].sentence;
         reporter.Result(port, failed);
-        entries.push_back({nullptr, failed, nullptr, {}, {}, {}});
+        entries.push_back({nullptr, failed, nullptr, {}, {}, {}, {}, {}, nullptr});
     }
 
     std::vector<Session*> sessions;
@@ -172,13 +197,32 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
         if (e.session) sessions.push_back(e.session.get());
     GangRunner runner(
         loop, [&interrupts] { return interrupts.Interrupted(); }, [&reporter] { reporter.Refresh(); });
-    runner.Run(sessions, command);
+    runner.Run(sessions, commands);
 
     PortsRun run;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         const Outcome& outcome = e.session ? e.session->Result() : e.failed;
         run.outcomes.push_back(outcome);
+        std::vector<run::RegionOutcome> regions;
+        if (bundle.bundle != nullptr)
+            regions = RegionOutcomes(*bundle.bundle,
+                                     e.session ? e.session->Run().StepResults()
+                                               : std::vector<Outcome>{outcome});
+        if (bundle.db != nullptr) {
+            DeviceRun facts;
+            facts.port = device.ports[i];
+            facts.path = e.path.empty() ? device.ports[i] : e.path;
+            facts.vendor = e.vendor;
+            facts.product = e.product;
+            facts.serial = e.serial;
+            facts.start = started;
+            facts.end = e.end && e.end->ended ? *e.end->ended : std::chrono::system_clock::now();
+            if (e.watch) facts.refusals = e.watch->Refusals();
+            const std::string problem =
+                bundle.db->Insert(DatabaseRow(*bundle.bundle, regions, outcome, facts));
+            if (!problem.empty()) run.recordProblems.push_back(problem);
+        }
         if (report == nullptr) continue;
         DeviceRecord record;
         record.port = device.ports[i];
@@ -195,6 +239,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device, Comma
             record.readBackPath = command.shownPath.empty() ? outcome.file : command.shownPath;
             record.readBackSha256 = Sha256OfFile(command.path);
         }
+        record.regions = std::move(regions);
         report->AddDevice(std::move(record));
     }
     run.code = ToInt(GangRunner::Combine(run.outcomes));
@@ -248,7 +293,7 @@ int RunSimple(const OutputOptions& output, const DeviceArgs& device, const Comma
         }
     }
     RunReport* record = report ? &*report : nullptr;
-    const PortsRun run = RunOnPorts(output, device, command, reporter, record);
+    const PortsRun run = RunOnPorts(output, device, {command}, reporter, record);
     return Conclude(reporter, record, run.outcomes, run.code);
 }
 
@@ -296,49 +341,102 @@ bool ProbeReport(RunReport* record, Reporter& reporter, RegionId region) {
 
 }  // namespace
 
-int RunProgram(const OutputOptions& output, const DeviceArgs& device, RegionId region,
-               const std::string& image, bool force) {
+int RunProgram(const OutputOptions& output, const DeviceArgs& device, const ProgramArgs& what) {
     Reporter reporter(std::cout, std::cerr, MakeReporterOptions(output));
     std::optional<RunReport> report = MakeReport(output, "program");
     RunReport* record = report ? &*report : nullptr;
-    if (!ProbeReport(record, reporter, region)) return ToInt(ExitCode::FileProblem);
     auto refuse = [&](ExitCode code) { return Conclude(reporter, record, {}, ToInt(code)); };
-    if (!CheckInput(reporter, image)) return refuse(ExitCode::FileProblem);
-
-    // What can be refused without the device is refused before its port opens.
-    const auto belongs = RegionOfExtension(image);
-    if (belongs && *belongs != region && !force) {
-        const std::string ext = fs::path(image).extension().string();
-        const std::string sentence = image + " is a " + RegionWord(*belongs) + " image (" + ext +
-                                     "), not a " + RegionWord(region) + " image (" +
-                                     ExtensionOf(region) + "); give --force to program it into " +
-                                     RegionWord(region) + " anyway";
+    auto refusal = [&](ExitCode code, const std::string& sentence) {
         reporter.Error(-1, sentence);
         if (report) report->SetRefusal(sentence);
-        return refuse(ExitCode::Usage);
+        return refuse(code);
+    };
+
+    // The images: REGION FILE pairs, or a manifest whose every file is the pinned one.
+    std::optional<record::Bundle> bundle;
+    std::string error;
+    if (!what.manifest.empty() && !what.pairs.empty())
+        return refusal(ExitCode::Usage, "give REGION FILE pairs or --manifest, not both");
+    if (!what.manifest.empty()) {
+        record::ManifestLoad load = record::LoadManifest(what.manifest);
+        if (!load.bundle) return refusal(ExitCode::FileProblem, load.error);
+        bundle = std::move(load.bundle);
+    } else {
+        bundle = record::BundleFromPairs(what.pairs, &error);
+        if (!bundle)
+            return refusal(ExitCode::Usage,
+                           what.pairs.empty() ? "name a REGION and its FILE, or a --manifest"
+                                              : error);
     }
-    std::error_code ec;
-    const uint64_t size = fs::file_size(image, ec);
-    if (report) report->SetImage(Absolute(image), ec ? 0 : size, Sha256OfFile(image));
-    const FlashRegion& flash = Region(region);
-    if (!ec && size > flash.maxSize) {
-        Outcome tooBig;
-        tooBig.code = ExitCode::FileProblem;
-        tooBig.message = flash.tooBig;
-        tooBig.detail = TooBigContext(size, flash.maxSize);
-        tooBig.fileSize = size;
-        tooBig.limit = flash.maxSize;
-        reporter.Box(-1, tooBig.message, BoxKind::Failure, tooBig.detail);
-        reporter.Result(-1, tooBig);
-        if (report) report->SetRefusal(tooBig.message + " (" + tooBig.detail + ")");
-        return Conclude(reporter, record, {tooBig}, ToInt(ExitCode::FileProblem));
+    std::string regionWords;
+    for (const record::BundleImage& i : bundle->images)
+        regionWords += (regionWords.empty() ? "" : "+") + std::string(record::RegionWord(i.region));
+    if (report) {
+        report->SetRegion(regionWords);
+        if (const std::string problem = report->Probe(); !problem.empty()) {
+            reporter.Error(-1, problem);
+            reporter.Finish({}, ToInt(ExitCode::FileProblem));
+            return ToInt(ExitCode::FileProblem);
+        }
     }
 
-    CommandSpec command;
-    command.kind = CommandKind::Program;
-    command.region = region;
-    command.path = Absolute(image);
-    const PortsRun run = RunOnPorts(output, device, command, reporter, record);
+    // What can be refused without the device is refused before its port opens.
+    for (record::BundleImage& image : bundle->images) {
+        const RegionId region = image.region;
+        if (!CheckInput(reporter, image.path)) return refuse(ExitCode::FileProblem);
+        const auto belongs = RegionOfExtension(image.path);
+        if (belongs && *belongs != region && !what.force) {
+            const std::string ext = fs::path(image.path).extension().string();
+            return refusal(ExitCode::Usage,
+                           image.path + " is a " + RegionWord(*belongs) + " image (" + ext +
+                               "), not a " + RegionWord(region) + " image (" + ExtensionOf(region) +
+                               "); give --force to program it into " + RegionWord(region) +
+                               " anyway");
+        }
+        std::error_code ec;
+        const uint64_t size = fs::file_size(image.path, ec);
+        // Only a regular file is read here: a pipe would hold the command before the dialog
+        // refuses it.
+        std::error_code kind;
+        if (image.sha256.empty() && fs::is_regular_file(image.path, kind))
+            image.sha256 = Sha256OfFile(image.path).value_or("");
+        image.path = Absolute(image.path);
+        if (report) report->AddImage(RegionWord(region), image.path, ec ? 0 : size, image.sha256);
+        const FlashRegion& flash = Region(region);
+        if (!ec && size > flash.maxSize) {
+            Outcome tooBig;
+            tooBig.code = ExitCode::FileProblem;
+            tooBig.message = flash.tooBig;
+            tooBig.detail = TooBigContext(size, flash.maxSize);
+            tooBig.fileSize = size;
+            tooBig.limit = flash.maxSize;
+            reporter.Box(-1, tooBig.message, BoxKind::Failure, tooBig.detail);
+            reporter.Result(-1, tooBig);
+            if (report) report->SetRefusal(tooBig.message + " (" + tooBig.detail + ")");
+            return Conclude(reporter, record, {tooBig}, ToInt(ExitCode::FileProblem));
+        }
+    }
+    // The database takes its rows at the end: it is tried now, before any port opens.
+    std::unique_ptr<record::RunDatabase> db;
+    if (!what.db.empty()) {
+        db = record::RunDatabase::Open(what.db, record::RunDatabase::Access::ReadWrite, &error);
+        if (!db) return refusal(ExitCode::FileProblem, error);
+    }
+
+    std::vector<CommandSpec> steps;
+    for (const record::BundleImage& image : bundle->images) {
+        CommandSpec step;
+        step.kind = CommandKind::Program;
+        step.region = image.region;
+        step.path = image.path;
+        steps.push_back(step);
+    }
+    PortsRun run = RunOnPorts(output, device, steps, reporter, record, {&*bundle, db.get()});
+    // A run that is not on record has not completed as the line asked.
+    for (const std::string& problem : run.recordProblems) {
+        reporter.Error(-1, problem);
+        if (run.code == ToInt(ExitCode::Completed)) run.code = ToInt(ExitCode::FileProblem);
+    }
     return Conclude(reporter, record, run.outcomes, run.code);
 }
 
@@ -374,7 +472,7 @@ int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId regi
     // a file as it always does, and goes out when the run ends.
     command.path = toStdout ? TempReadBackPath() : Absolute(outFile);
     if (toStdout) command.shownPath = "-";
-    PortsRun run = RunOnPorts(output, device, command, reporter, record);
+    PortsRun run = RunOnPorts(output, device, {command}, reporter, record);
     if (toStdout) {
         const std::string problem = CopyToStdout(command.path);
         std::error_code ec;

@@ -15,9 +15,14 @@ GangRunner::GangRunner(EventLoop& loop, std::function<bool()> interrupted,
     : m_loop(loop), m_interrupted(std::move(interrupted)), m_afterTurn(std::move(afterTurn)) {}
 
 ExitCode GangRunner::Run(const std::vector<Session*>& sessions, const CommandSpec& command) {
+    return Run(sessions, std::vector<CommandSpec>{command});
+}
+
+ExitCode GangRunner::Run(const std::vector<Session*>& sessions,
+                         const std::vector<CommandSpec>& steps) {
     for (Session* s : sessions) {
         if (m_interrupted && m_interrupted()) break;
-        s->Start(command);
+        s->Start(steps);
     }
     bool interruptSeen = false;
     for (;;) {

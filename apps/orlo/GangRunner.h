@@ -22,6 +22,8 @@ class GangRunner {
     // 130 when interrupted, otherwise that of the first session (in the order given) that
     // did not complete, or 0.
     ExitCode Run(const std::vector<Session*>& sessions, const CommandSpec& command);
+    // The same with several steps, each session carrying them out on its one connection.
+    ExitCode Run(const std::vector<Session*>& sessions, const std::vector<CommandSpec>& steps);
 
     static ExitCode Combine(const std::vector<Outcome>& outcomes);
 

@@ -145,6 +145,8 @@ Endpoints MakeEndpoints(const std::vector<std::string>& portArgs) {
         endpoint.label = portArgs[i];
         endpoint.comName = port.comName;
         endpoint.serialNumber = port.serialNumber;
+        endpoint.vendorId = port.vendorId;
+        endpoint.productId = port.productId;
         endpoint.path = port.devicePath;
         endpoint.table =
             std::make_unique<SnapshotPortTable>(MakeSystemPortTable(paths), open, list);

@@ -50,6 +50,10 @@ json DeviceJson(const DeviceRecord& d) {
                         {"time", IsoTime(r.when)}});
     }
     j["naks"] = naks;
+    json regions = json::array();
+    for (const run::RegionOutcome& r : d.regions)
+        regions.push_back({{"region", r.region}, {"outcome", r.outcome}, {"message", r.message}});
+    j["regions"] = regions;
     if (!o.file.empty()) {
         j["read_back"] = {{"path", d.readBackPath},
                           {"bytes", o.fileBytes},
@@ -129,6 +133,13 @@ std::string RunReport::Probe() const {
     return {};
 }
 
+void RunReport::AddImage(std::string region, std::string path, uint64_t size,
+                         std::string sha256) {
+    if (m_images.empty())
+        SetImage(path, size, sha256.empty() ? std::nullopt : std::optional<std::string>(sha256));
+    m_images.push_back({std::move(region), std::move(path), size, std::move(sha256)});
+}
+
 void RunReport::SetImage(std::string path, uint64_t size, std::optional<std::string> sha256) {
     m_hasImage = true;
     m_imagePath = std::move(path);
@@ -137,6 +148,12 @@ void RunReport::SetImage(std::string path, uint64_t size, std::optional<std::str
 }
 
 std::string RunReport::Document(int exitCode) const {
+    json images = json::array();
+    for (const Image& i : m_images)
+        images.push_back({{"region", i.region},
+                          {"path", i.path},
+                          {"size", i.size},
+                          {"sha256", i.sha256.empty() ? json(nullptr) : json(i.sha256)}});
     json devices = json::array();
     for (const DeviceRecord& d : m_devices) devices.push_back(DeviceJson(d));
     json j = {{"report_version", kReportVersion},
@@ -150,6 +167,7 @@ std::string RunReport::Document(int exitCode) const {
                                           {"size", m_imageSize},
                                           {"sha256", OrNull(m_imageSha256)}}
                                    : json(nullptr)},
+              {"images", images},
               {"devices", devices},
               {"refused", m_refusal.empty() ? json(nullptr) : json(m_refusal)},
               {"exit", exitCode},

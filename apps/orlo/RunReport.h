@@ -33,6 +33,8 @@ class RunReport {
 
     void SetRegion(std::string region) { m_region = std::move(region); }
     void SetImage(std::string path, uint64_t size, std::optional<std::string> sha256);
+    // One image of a programming run ("images"; the first is also "image").
+    void AddImage(std::string region, std::string path, uint64_t size, std::string sha256);
     void AddDevice(DeviceRecord device) { m_devices.push_back(std::move(device)); }
     // Why the run was refused before any port opened (no device entries then).
     void SetRefusal(std::string text) { m_refusal = std::move(text); }
@@ -52,6 +54,12 @@ class RunReport {
     std::string m_imagePath;
     uint64_t m_imageSize = 0;
     std::optional<std::string> m_imageSha256;
+    struct Image {
+        std::string region, path;
+        uint64_t size = 0;
+        std::string sha256;
+    };
+    std::vector<Image> m_images;
     std::vector<DeviceRecord> m_devices;
     std::string m_refusal;
 };

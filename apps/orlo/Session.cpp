@@ -24,6 +24,15 @@ Session::~Session() {
 }
 
 void Session::Start(const CommandSpec& command) {
+    Start(std::vector<CommandSpec>{command});
+}
+
+void Session::Start(const std::vector<CommandSpec>& steps) {
+    if (steps.empty()) {
+        m_run->Start({});
+        return;
+    }
+    const CommandSpec& command = steps.front();
     run::RunPolicy policy;
     policy.timeout = command.timeout;
     policy.settle = command.settle;
@@ -31,7 +40,7 @@ void Session::Start(const CommandSpec& command) {
     policy.grace = command.grace;
     m_run->SetPolicy(policy);
     m_kind = command.kind;
-    m_run->Start({static_cast<const run::RunStep&>(command)});
+    m_run->Start(std::vector<run::RunStep>(steps.begin(), steps.end()));
 }
 
 void Session::Poll() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ConsoleWindow.h"
 #include "Outcome.h"
@@ -37,6 +38,7 @@ struct PortEndpoint {
     std::string comName;  // the name the port table gives it, as the port list shows it
     std::string path;     // its device
     std::string serialNumber;  // its USB adapter's serial number, where the table knows it
+    std::string vendorId, productId;  // its USB adapter's ids, where the table knows them
     std::unique_ptr<IPortTable> table;
     std::unique_ptr<ISerialBackend> backend;
 };
@@ -52,6 +54,8 @@ class Session : private run::RunObserver {
     Session& operator=(const Session&) = delete;
 
     void Start(const CommandSpec& command);
+    // Several steps on one connection (a bundle of regions); the policy is the first one's.
+    void Start(const std::vector<CommandSpec>& steps);
     void Poll();
     Clock::duration TimeToNextPoll() const { return m_run->TimeToNextPoll(); }
     void Interrupt() { m_run->Interrupt(); }

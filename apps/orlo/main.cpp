@@ -16,6 +16,7 @@
 #include "Version.h"
 #include "app/Resource.h"
 #include "protocol/Protocol.h"
+#include "record/Bundle.h"
 
 namespace {
 
@@ -275,21 +276,30 @@ int main(int argc, char** argv) {
 
     // program
     Device programDevice;
-    std::string programRegion, image;
+    std::vector<std::string> programImages;
+    std::string programManifest, programDb;
     CLI::App* program = app.add_subcommand(
         "program",
-        "Write an image file into a flash region, block by block, then verify every\n"
-        "block. Application images end with a countdown after which the device may be\n"
-        "removed.\n"
-        "Several --port options program the same image into every device at once.");
+        "Write image files into flash regions, block by block, then verify every block.\n"
+        "Several REGION FILE pairs are programmed one after another on one connection, in the\n"
+        "order voice, map, user, application whatever order they are given; --manifest\n"
+        "programs the release a manifest pins. Application images end with a countdown after\n"
+        "which the device may be removed.\n"
+        "Several --port options program the same images into every device at once.");
     program
-        ->add_option("REGION", programRegion,
-                     "application (.bin), voice (.adm), map (.map) "
-                     "or user (.dat)")
-        ->required()
-        ->check(CLI::IsMember(kRegions, CLI::ignore_case));
-    program->add_option("FILE", image, "The image file (raw bytes, at most the region's size)")
-        ->required()
+        ->add_option("IMAGES", programImages,
+                     "REGION FILE pairs: application (.bin), voice (.adm), map (.map) or user "
+                     "(.dat), each followed by its image file (raw bytes, at most the region's "
+                     "size)")
+        ->allow_extra_args(true)  // the pairs go on after an option (program user --port P FILE)
+        ->type_name("REGION FILE ...");
+    program->add_option("-m,--manifest", programManifest,
+                        "Program the images the manifest FILE names, each only when its SHA-256 "
+                        "is the pinned one (orlo manifest writes one)")
+        ->type_name("FILE");
+    program->add_option("--db", programDb,
+                        "Add a row for every device's run to the run database FILE (orlo "
+                        "history reads it); created when missing")
         ->type_name("FILE");
     // One value each time, so --port may stand anywhere on the line (before FILE too).
     program
@@ -297,6 +307,7 @@ int main(int argc, char** argv) {
                      std::string(kPortHelp) + ". Repeat for gang programming")
         ->check(kPortNamed)
         ->expected(1)
+        ->allow_extra_args(false)  // the value after it is the next REGION or FILE
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->required()
         ->envname("ORLO_PORT")
@@ -415,6 +426,7 @@ int main(int argc, char** argv) {
                      "REGION FILE pairs: voice (.adm), map (.map), user (.dat) or application "
                      "(.bin), each followed by its image file")
         ->required()
+        ->allow_extra_args(true)
         ->type_name("REGION FILE ...");
     manifest->add_option("-o,--output", manifestOutput,
                          "The manifest file to write (replaced when it exists); the images are "
@@ -510,6 +522,22 @@ int main(int argc, char** argv) {
         return ToInt(ExitCode::Usage);
     }
     output.progress = kProgressModes.at(progressMode);
+    // REGION FILE pairs are a usage matter: a wrong one is said as the parser's errors are.
+    for (auto [sub, pairs] : {std::pair{program, &programImages}, {manifest, &manifestPairs}}) {
+        if (!*sub || (sub == program && !programManifest.empty() && programImages.empty()))
+            continue;
+        std::string error;
+        if (sub == program && !programManifest.empty())
+            error = "give REGION FILE pairs or --manifest, not both";
+        else if (!record::BundleFromPairs(*pairs, &error))
+            error = pairs->empty() ? "name a REGION and its FILE, or a --manifest" : error;
+        else
+            continue;
+        std::cerr << "orlo: " << error << "\n"
+                  << OneLineUsage(sub) << "\n"
+                  << "run 'orlo " << sub->get_name() << " --help' for more\n";
+        return ToInt(ExitCode::Usage);
+    }
 
     auto single = [](const Device& d) {
         DeviceArgs args;
@@ -539,7 +567,12 @@ int main(int argc, char** argv) {
         DeviceArgs args;
         args.ports = programDevice.ports;
         args.timeoutSeconds = programDevice.timeout;
-        return RunProgram(output, args, regionOf(programRegion), image, force);
+        ProgramArgs what;
+        what.pairs = programImages;
+        what.manifest = programManifest;
+        what.db = programDb;
+        what.force = force;
+        return RunProgram(output, args, what);
     }
     if (*read) {
         output.toStderr = outFile == "-";  // the region's bytes take standard output

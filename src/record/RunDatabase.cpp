@@ -126,6 +126,30 @@ std::string Utf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// SQLite's URI of a file name: "file:" and the path with the characters URIs reserve
+// escaped; `immutable` tells SQLite that nobody changes the file while it is open.
+std::string FileUri(const std::string& path, bool immutable) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '%' || c == '?' || c == '#' || u < 0x20) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", u);
+            uri += escaped;
+        } else {
+            uri += c == '\\' ? '/' : c;
+        }
+    }
+    return uri + (immutable ? "?immutable=1" : "");
+}
+
+// The write-ahead log beside `file` holds no rows (it is missing or empty).
+bool WalIsEmpty(const fs::path& file) {
+    std::error_code ec;
+    const fs::path wal = fs::path(file.native() + fs::path("-wal").native());
+    return !fs::exists(wal, ec) || fs::file_size(wal, ec) == 0;
+}
+
 }  // namespace
 
 std::string IsoUtc(TimePoint when) {
@@ -241,20 +265,33 @@ std::unique_ptr<RunDatabase> RunDatabase::Open(const std::string& path, Access a
 
     const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY
                                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_FULLMUTEX;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        *error = prefix + (db ? sqlite3_errmsg(db) : "out of memory");
-        sqlite3_close(db);
-        return nullptr;
+                      SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_URI;
+    auto connect = [&](const std::string& name) -> std::unique_ptr<RunDatabase> {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+            *error = prefix + (db ? sqlite3_errmsg(db) : "out of memory");
+            sqlite3_close(db);
+            return nullptr;
+        }
+        std::unique_ptr<RunDatabase> database(new RunDatabase(path, db));
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(db, 1);
+        return database;
+    };
+    std::unique_ptr<RunDatabase> database = connect(FileUri(path, false));
+    if (!database) return nullptr;
+    int version = IntOf(database->m_db, "PRAGMA user_version");
+    if (version < 0 && access == Access::ReadOnly && WalIsEmpty(file)) {
+        // A reader that may not create the log's index beside a database (another user's, a
+        // folder it may only read): with no log, the file itself holds every row and does not
+        // change under the reader until a writer comes, which could not write there either.
+        database = connect(FileUri(path, true));
+        if (!database) return nullptr;
+        version = IntOf(database->m_db, "PRAGMA user_version");
     }
-    std::unique_ptr<RunDatabase> database(new RunDatabase(path, db));
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    sqlite3_extended_result_codes(db, 1);
-
-    const int version = IntOf(db, "PRAGMA user_version");
+    sqlite3* db = database->m_db;
     if (version < 0) {
-        *error = database->Problem("read");
+        *error = database->Problem(access == Access::ReadOnly ? "read" : "open");
         return nullptr;
     }
     if (version > kDatabaseSchema) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/OutputFile.h"
 #include "protocol/Protocol.h"
 #include "protocol/ReadBack.h"
 #include "run/WireWatch.h"
@@ -160,7 +161,17 @@ bool Run::OpenPort() {
 void Run::Start(std::vector<RunStep> steps) {
     m_steps = std::move(steps);
     m_stepIndex = 0;
-    m_stepStart = m_lastReply = m_setup.now();
+    m_stepStart = m_lastReply = m_runStart = m_setup.now();
+    // The bytes each programming step puts on the wire (every block written and verified), so
+    // the progress and its time left cover the whole run, not only the step under way.
+    m_stepBytes.clear();
+    for (const RunStep& step : m_steps) {
+        std::error_code ec;
+        const auto size = step.kind == StepKind::Program
+                              ? std::filesystem::file_size(Utf8Path(step.path), ec)
+                              : 0;
+        m_stepBytes.push_back(ec ? 0 : 2 * static_cast<uint64_t>(size));
+    }
     if (m_steps.empty()) {
         Finish(ExitCode::Usage, {}, "nothing to do");
         return;
@@ -631,10 +642,14 @@ void Run::ReportProgress() {
         s.phaseTotal = size;
         s.overallTotal = program ? 2 * size : size;
         s.overallDone = program && op == CMD_VERIFY ? size + done : done;
+        for (std::size_t i = 0; i < m_stepBytes.size(); ++i) {
+            if (i < m_stepIndex) s.overallDone += m_stepBytes[i];
+            if (i != m_stepIndex) s.overallTotal += m_stepBytes[i];
+        }
         // A write or verify block counts from the moment it is sent; a read block only once
         // its data has arrived.
         if (program && done > 0) s.inFlight = std::min<uint64_t>(BLOCK_SIZE, done);
-        s.elapsedSeconds = std::chrono::duration<double>(m_setup.now() - m_stepStart).count();
+        s.elapsedSeconds = std::chrono::duration<double>(m_setup.now() - m_runStart).count();
         m_sawBlockPhase = true;
     } else if (!m_sawBlockPhase && s.status.starts_with("Ready")) {
         return;  // the window's idle text, before the first block

@@ -74,10 +74,11 @@ struct RunProgress {
     int percent = 0;           // the window's percentage of the phase
     uint64_t phaseDone = 0;    // bytes of the phase sent or received
     uint64_t phaseTotal = 0;   // bytes of the phase
-    uint64_t overallDone = 0;  // bytes of the whole step (programming: writes and verifies)
+    // Bytes of the whole run: every step of it (programming: writes and verifies).
+    uint64_t overallDone = 0;
     uint64_t overallTotal = 0;
     uint64_t inFlight = 0;      // of overallDone: sent, not yet answered
-    double elapsedSeconds = 0;  // since the step started
+    double elapsedSeconds = 0;  // since the run started
 };
 
 // What a front-end, a station or a record hears of a run. UI thread only. Every method has an
@@ -202,6 +203,8 @@ class Run : private RunWindowListener {
     std::vector<RunStep> m_steps;
     std::size_t m_stepIndex = 0;
     std::vector<Outcome> m_stepResults;
+    std::vector<uint64_t> m_stepBytes;  // wire bytes of each step's blocks (programming)
+    Clock::time_point m_runStart{};
     std::string m_expectedCompletion;  // the message that completes the step
     bool m_inStartClick = false;
     bool m_clicked = false;        // the step's button has been pressed

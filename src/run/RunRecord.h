@@ -12,6 +12,13 @@
 
 namespace orlo::run {
 
+// What one region of a bundle came to on a device, in the order the regions were programmed.
+struct RegionOutcome {
+    std::string region;   // "voice", "map", "user", "application"
+    std::string outcome;  // "passed", "failed", or "not run" (after a region that failed)
+    std::string message;  // the completion text, or what failed
+};
+
 struct DeviceRecord {
     std::string port;  // as given
     std::string path;  // empty when the port could not be named
@@ -23,6 +30,7 @@ struct DeviceRecord {
     std::vector<WireRefusal> refusals;
     uint64_t blocks = 0;
     double blockSeconds = 0;
+    std::vector<RegionOutcome> regions;  // a programming run: each region's outcome
 };
 
 }  // namespace orlo::run
