@@ -108,23 +108,27 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
   private:
     void OnStep(std::size_t index, const run::RunStep&) override {
         m_step = index;
-        m_stepFraction = 0;
         Update({});
     }
     void OnProgress(const run::RunProgress& progress) override {
-        if (progress.hasData && progress.overallTotal > 0)
-            m_stepFraction = double(progress.overallDone) / double(progress.overallTotal);
+        // The run's own figures cover every step of the bundle.
+        if (progress.hasData && progress.overallTotal > 0) {
+            m_progress.fraction =
+                std::min(1.0, double(progress.overallDone) / double(progress.overallTotal));
+            m_progress.text = progress.region + ": " + progress.status;
+            return;
+        }
         Update(progress.region + ": " + progress.status);
     }
 
+    // Between the blocks of the steps: the regions done so far of the bundle.
     void Update(const std::string& text) {
         uint64_t before = 0;
         for (std::size_t i = 0; i < m_step && i < m_sizes.size(); ++i)
             before += std::max<uint64_t>(m_sizes[i], 1);
-        const double step =
-            m_step < m_sizes.size() ? double(std::max<uint64_t>(m_sizes[m_step], 1)) : 0;
+        // Never back: a phase without blocks (the countdown) keeps what the blocks reached.
         m_progress.fraction =
-            std::min(1.0, (double(before) + m_stepFraction * step) / double(m_totalBytes));
+            std::max(m_progress.fraction, std::min(1.0, double(before) / double(m_totalBytes)));
         if (!text.empty()) m_progress.text = text;
     }
 
@@ -184,7 +188,6 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
     std::unique_ptr<run::Run> m_run;
     uint64_t m_totalBytes = 0;
     std::size_t m_step = 0;
-    double m_stepFraction = 0;
     RunProgress m_progress;
     RunResult m_result;
     bool m_done = false;
