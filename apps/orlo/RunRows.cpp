@@ -45,18 +45,10 @@ record::RunRow DatabaseRow(const record::Bundle& bundle,
     row.manifestName = bundle.manifestName;
     row.manifestSha256 = bundle.manifestSha256;
     row.toolVersion = ToolVersion();
-    for (std::size_t i = 0; i < bundle.images.size(); ++i) {
-        const record::BundleImage& image = bundle.images[i];
-        record::RegionRun r;
-        r.region = std::string(record::RegionWord(image.region));
-        r.file = image.path;
-        r.sha256 = image.sha256;
-        if (i < regions.size()) {
-            r.outcome = regions[i].outcome;
-            r.message = regions[i].message;
-        }
-        row.regions.push_back(std::move(r));
-    }
+    std::vector<record::RegionResult> results;
+    for (const run::RegionOutcome& r : regions)
+        if (r.outcome != "not run") results.push_back({r.outcome == "passed", r.message});
+    row.regions = record::RegionRuns(bundle, results);
     // Every NAK is answered by sending the frame again, except a NAK to a start frame (the
     // device refuses to begin) and the fifth in a row ("Tx Error").
     row.naks = static_cast<int64_t>(device.refusals.size());

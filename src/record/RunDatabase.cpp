@@ -152,6 +152,20 @@ bool WalIsEmpty(const fs::path& file) {
 
 }  // namespace
 
+std::vector<RegionRun> RegionRuns(const Bundle& bundle, const std::vector<RegionResult>& results) {
+    std::vector<RegionRun> regions;
+    for (std::size_t i = 0; i < bundle.images.size(); ++i) {
+        const BundleImage& image = bundle.images[i];
+        RegionRun r{std::string(RegionWord(image.region)), image.path, image.sha256, "not run", {}};
+        if (i < results.size()) {
+            r.outcome = results[i].passed ? "passed" : "failed";
+            r.message = results[i].message;
+        }
+        regions.push_back(std::move(r));
+    }
+    return regions;
+}
+
 std::string IsoUtc(TimePoint when) {
     const auto ms = floor<milliseconds>(when);
     const auto day = floor<days>(ms);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "record/Bundle.h"
+
 struct sqlite3;
 
 namespace orlo::record {
@@ -30,6 +32,15 @@ struct RegionRun {
     std::string outcome;  // "passed", "failed", or "not run" (after a region that failed)
     std::string message;  // the completion text, or why the region failed
 };
+
+// What one region of a run came to, in programming order.
+struct RegionResult {
+    bool passed = false;
+    std::string message;
+};
+// The `regions` of a row: each image of `bundle` with its result; `results` holds the regions
+// carried out, in order, and the ones after them were "not run".
+std::vector<RegionRun> RegionRuns(const Bundle& bundle, const std::vector<RegionResult>& results);
 
 struct RunRow {
     int64_t id = 0;  // given by the database

@@ -16,20 +16,9 @@ record::RunRow RowOf(const FinishedDevice& device, const record::Bundle& bundle,
     row.manifestSha256 = bundle.manifestSha256;
     row.toolVersion = toolVersion;
     const RunResult& result = device.result;
-    for (std::size_t i = 0; i < bundle.images.size(); ++i) {
-        const record::BundleImage& image = bundle.images[i];
-        record::RegionRun region;
-        region.region = std::string(record::RegionWord(image.region));
-        region.file = image.path;
-        region.sha256 = image.sha256;
-        if (i < result.regions.size()) {
-            region.outcome = result.regions[i].passed ? "passed" : "failed";
-            region.message = result.regions[i].message;
-        } else {
-            region.outcome = "not run";
-        }
-        row.regions.push_back(std::move(region));
-    }
+    std::vector<record::RegionResult> regions;
+    for (const auto& r : result.regions) regions.push_back({r.passed, r.message});
+    row.regions = record::RegionRuns(bundle, regions);
     row.naks = result.naks;
     row.resends = result.resends;
     row.passed = result.passed;
