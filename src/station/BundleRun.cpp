@@ -39,22 +39,43 @@ class SlotWindow : public WindowBase {
     }
 };
 
+// The one port a slot's run uses, as its port list shows it. The system's table would be read
+// (every tty of the line, through udev) for every device that comes.
+class SlotPortTable : public IPortTable {
+  public:
+    explicit SlotPortTable(PortInfo port) : m_port(std::move(port)) {}
+    bool Open() override { return true; }
+    std::vector<PortInfo> Enumerate() override { return {m_port}; }
+    std::string Resolve(const std::string& comName) override {
+        return comName == m_port.comName ? m_port.devicePath : std::string();
+    }
+
+  private:
+    PortInfo m_port;
+};
+
+// A device path gets the first of the names the port list gives paths a user named; a COM
+// name (Windows) is its own.
+constexpr const char* kSlotComName = "COM80";
+
 class BundleRun : public IDeviceRun, private run::RunObserver {
   public:
     BundleRun(EventLoop& loop, const record::Bundle& bundle, const std::vector<uint64_t>& sizes,
               const SlotDevice& device, BundleRunOptions options)
         : m_bundle(bundle), m_sizes(sizes), m_window(loop) {
         for (uint64_t size : m_sizes) m_totalBytes += std::max<uint64_t>(size, 1);
-        // The slot's path is a port the user named: the table lists it (with a COM name of
-        // its own) even where the system does not.
         const NamedPort named = NamePortArgument(device.path);
-        m_table = MakeSystemPortTable({named.path});
-        std::string comName;
-        if (m_table->Open())
-            for (const PortInfo& port : m_table->Enumerate())
-                if ((!named.deviceKey.empty() && port.deviceKey == named.deviceKey) ||
-                    port.devicePath == named.path || port.comName == device.path)
-                    comName = port.comName;
+        PortInfo port;
+        port.valueName = named.path;
+        port.comName = !named.path.empty() && named.path.front() == '/' ? kSlotComName : named.path;
+        port.devicePath = named.path;
+        port.deviceKey = named.deviceKey;
+        port.description = "slot " + device.path;
+        port.vendorId = device.vendorId;
+        port.productId = device.productId;
+        port.serialNumber = device.serialNumber;
+        const std::string comName = port.comName;
+        m_table = std::make_unique<SlotPortTable>(std::move(port));
         m_watch = std::make_shared<run::WireWatch>();
         m_backend =
             std::make_unique<run::WatchedBackend>(MakeSerialBackend(*m_table), m_watch);

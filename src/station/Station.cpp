@@ -117,7 +117,10 @@ void Station::Watch() {
     for (auto& [name, slot] : m_slots) {
         if (slot.view.state == SlotState::Waiting) continue;
         const auto it = present.find(name);
-        if (it == present.end() || it->second.identity != slot.identity) Unplugged(slot);
+        if (it == present.end())
+            Unplugged(slot, "the device was unplugged during the run");
+        else if (it->second.identity != slot.identity)
+            Unplugged(slot, "another device took its place during the run");
     }
     for (const auto& [name, device] : present) {
         auto [it, added] = m_slots.try_emplace(name);
@@ -136,10 +139,10 @@ void Station::Watch() {
     }
 }
 
-void Station::Unplugged(Slot& slot) {
+void Station::Unplugged(Slot& slot, const std::string& why) {
     if (slot.view.state == SlotState::Programming) {
         // Pulled mid-run: a failed run, and the slot is free for the next device.
-        slot.run->Abandon("the device was unplugged during the run", false);
+        slot.run->Abandon(why, false);
         FinishRun(slot);
     }
     slot.view.state = SlotState::Waiting;

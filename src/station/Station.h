@@ -182,7 +182,7 @@ class Station {
 
     Clock::time_point Now() const;
     void Watch();
-    void Unplugged(Slot& slot);
+    void Unplugged(Slot& slot, const std::string& why);
     void StartRun(Slot& slot);
     void PollRun(Slot& slot);
     void FinishRun(Slot& slot);

@@ -182,7 +182,8 @@ TEST_F(StationTest, DevicesPulledOrReplacedAreNotProgrammedOrFailTheirRun) {
     Settle();
     watcher_->Plug("a", "5");
     Advance(10ms);
-    EXPECT_EQ(records_.size(), 2u);
+    ASSERT_EQ(records_.size(), 2u);
+    EXPECT_EQ(runs_["a"]->abandonedWith, "another device took its place during the run");
     Advance(500ms);
     EXPECT_EQ(startedFor_, (std::vector<std::string>{"a=3", "a=4", "a=5"}));
     EXPECT_EQ(station_->ExitStatus(), 1);
