@@ -47,6 +47,12 @@ class ConsoleWindow : public WindowBase {
 
     void SetWndProc(WndProc proc) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    // The text alone: the session reports the detail itself, on a line that names the port.
+    int DetailedMessageBox(const std::string& text, const std::string& detail,
+                           const std::string& caption, unsigned type) override {
+        (void)detail;
+        return MessageBox(text, caption, type);
+    }
     void ThreadMessageBox(const std::string& text, const std::string& caption,
                           unsigned type) override;
     FileDialogResult DoFileDialog(const FileDialogRequest& request) override;

@@ -8,6 +8,10 @@
 
 #include "serial/PortTable.h"
 
+namespace orlo {
+struct NodeAccess;  // what decides whether the user may open a node (posix/PortAccess.h)
+}  // namespace orlo
+
 namespace orlo::cli {
 
 enum class Severity {
@@ -34,14 +38,6 @@ struct DoctorTarget {
 // Looks at one port the way the system the build is for allows (posix/ or win32/Doctor.cpp).
 std::vector<Finding> ExaminePort(const DoctorTarget& target);
 
-// What decides whether the user may open a node, as the system tells it.
-struct NodeAccess {
-    std::string path;
-    std::string owner, group;  // the node's own (a link is followed to the node)
-    bool groupReadWrite = false;  // the node's mode lets its group read and write
-    bool processHasGroup = false;   // this process runs with the node's group
-    bool databaseHasGroup = false;  // the group database gives the user that group
-};
 // The access finding of a node the user may not open: what to do follows from the node's group
 // and from where the user has it (the group database only: a login from before the user joined).
 Finding AccessAdvice(const NodeAccess& access);

@@ -54,6 +54,12 @@ int RunWindow::MessageBox(const std::string& text, const std::string& caption, u
     return m_inner.MessageBox(text, caption, type);
 }
 
+int RunWindow::DetailedMessageBox(const std::string& text, const std::string& detail,
+                                  const std::string& caption, unsigned type) {
+    m_listener.OnMessageBox(text);
+    return m_inner.DetailedMessageBox(text, detail, caption, type);
+}
+
 void RunWindow::ThreadMessageBox(const std::string& text, const std::string& caption,
                                  unsigned type) {
     {

@@ -77,6 +77,9 @@ class RunWindow : public IWindow {
     int ListGetCount(int id) const override { return m_inner.ListGetCount(id); }
     int ProgressSetPos(int id, int pos) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    // The run hears the text; the front-end's window shows the detail its own way.
+    int DetailedMessageBox(const std::string& text, const std::string& detail,
+                           const std::string& caption, unsigned type) override;
     void ThreadMessageBox(const std::string& text, const std::string& caption,
                           unsigned type) override;
     FileDialogResult DoFileDialog(const FileDialogRequest& request) override;

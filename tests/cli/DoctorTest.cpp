@@ -8,6 +8,7 @@
 #include <map>
 
 #include "CliFixture.h"
+#include "posix/PortAccess.h"
 #include "Doctor.h"
 
 namespace orlo::cli::test {

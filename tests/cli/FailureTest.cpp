@@ -1,6 +1,7 @@
 // How `orlo` ends when the run cannot complete: a device that does not answer or hangs up,
 // Ctrl+C, ports that cannot be opened, and command lines that are wrong.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -156,20 +157,38 @@ TEST_F(CliTest, PortsThatCannotBeOpenedSayWhy) {
         const RunResult r = RunOrlo({"check", "--port", sim.SlavePath()});
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_NE(r.err.find("Can not use COM port!\n"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("is in use by another program."), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is in use by orlo (pid " + std::to_string(holder.Pid()) +
+                             "): close that program first."),
+                  std::string::npos)
+            << r.err;
         holder.Signal(SIGINT);
         EXPECT_EQ(holder.Wait(kRunLimit).exitCode, 130);
     }
 }
 
-TEST_F(CliTest, PermissionDeniedNamesTheDialoutFix) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
+// A denied open names the node's own group, not always dialout. As root, the open runs as an
+// unprivileged user on a node of group tty; otherwise the node is closed to everyone.
+TEST_F(CliTest, PermissionDeniedNamesTheGroupOfTheNode) {
     SilentTerminal terminal;
     ASSERT_FALSE(terminal.Path().empty());
-    ASSERT_EQ(::chmod(terminal.Path().c_str(), 0), 0);
-    const RunResult r = RunOrlo({"check", "--port", terminal.Path()});
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_NE(r.err.find("add your user to the dialout group"), std::string::npos) << r.err;
+    const bool root = ::geteuid() == 0;
+    const group* tty = ::getgrnam("tty");
+    if (root && tty == nullptr) GTEST_SKIP() << "no group tty";
+    ASSERT_EQ(root ? ::chown(terminal.Path().c_str(), 0, tty->gr_gid) : 0, 0);
+    ASSERT_EQ(::chmod(terminal.Path().c_str(), root ? 0660 : 0), 0);
+    const std::vector<std::string> check = {BinPath("orlo"), "check", "--port", terminal.Path()};
+    std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    args.insert(args.end(), check.begin(), check.end());
+    Child child(root ? "/usr/bin/setpriv" : check[0],
+                root ? args : std::vector<std::string>(check.begin() + 1, check.end()));
+    const RunResult r = child.Wait(kRunLimit);
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_NE(r.err.find("Permission denied for the serial port "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(terminal.Path() + "): "), std::string::npos) << r.err;
+    const std::string fix = root ? "add your user to the tty group and log in again (sudo "
+                                   "usermod -aG tty $USER)."
+                                 : "then add your user to the dialout group and log in again.";
+    EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, UsageErrorsPrintTheUsageAndExit2) {

@@ -151,7 +151,8 @@ TEST(OpenPortTest, FailedOpenTellsTheUserAndReturnsToDisconnected) {
     f.OpenFakePort(2);  // COM3
 
     ASSERT_EQ(f.wnd().boxes.size(), 1u);
-    EXPECT_EQ(f.wnd().boxes[0].text, "Can not use COM port!");
+    // What the system said follows the text.
+    EXPECT_EQ(f.wnd().boxes[0].text, "Can not use COM port!\n\nCOM3 does not exist.");
     EXPECT_EQ(f.wnd().boxes[0].caption, "Orlo");
     EXPECT_EQ(f.wnd().boxes[0].type, MB_OK);
     EXPECT_FALSE(Enabled(f, IDC_CLOSE));
@@ -169,7 +170,8 @@ TEST(OpenPortTest, PortThatRefusesItsSettingsFailsLikeAMissingOne) {
     DialogFixture f({"COM7"});
     f.serial().failConfigure = true;
     f.OpenFakePort(1);
-    EXPECT_EQ(f.wnd().BoxTexts(), (Items{"Can not use COM port!"}));
+    EXPECT_EQ(f.wnd().BoxTexts(),
+              (Items{"Can not use COM port!\n\nThe serial port \\\\.\\COM7 refused the line settings."}));
     EXPECT_FALSE(Enabled(f, IDC_CLOSE));
     EXPECT_EQ(f.dlg().m_comm.m_bConnected.load(), 0);
 }

@@ -50,11 +50,15 @@ TEST_F(PosixPort, NamesAreResolvedThroughThePortTableOrUsedAsPaths) {
 TEST_F(PosixPort, UnknownNamesMissingPathsAndOtherDevicesFailWithTheirOwnError) {
     EXPECT_FALSE(Open("COM9"));
     EXPECT_EQ(result.error, SerialError::NotFound);
-    EXPECT_EQ(result.message, "The serial port COM9 does not exist.");
+    EXPECT_EQ(result.message,
+              "The serial port COM9 does not exist. It may have been unplugged: plug it in and "
+              "try again.");
 
     EXPECT_FALSE(Open("/nonexistent/ttyUSB0"));
     EXPECT_EQ(result.error, SerialError::NotFound);
-    EXPECT_EQ(result.message, "The serial port /nonexistent/ttyUSB0 does not exist.");
+    EXPECT_EQ(result.message,
+              "The serial port /nonexistent/ttyUSB0 does not exist. It may have been unplugged: "
+              "plug it in and try again.");
 
     EXPECT_FALSE(Open("/dev/null"));
     EXPECT_EQ(result.error, SerialError::NotASerialDevice);

@@ -23,6 +23,7 @@
 #include <system_error>
 
 #include "Doctor.h"
+#include "posix/PortAccess.h"
 #include "posix/PosixSerial.h"
 #include "posix/UdevPorts.h"
 
@@ -57,108 +58,16 @@ std::vector<std::string> OtherProcesses() {
     return pids;
 }
 
-// The pseudo-terminal index of a slave device (/dev/pts/N), or -1 for any other device.
-long PtyIndex(dev_t device) {
-    const unsigned maj = major(device);
-    if (maj < 136 || maj > 143) return -1;  // the kernel's majors of pseudo-terminal slaves
-    return static_cast<long>((maj - 136) * 256 + minor(device));
-}
-
-struct Holders {
-    std::vector<std::string> others;   // "minicom (pid 4242)": programs that use the port
-    std::vector<std::string> farEnds;  // programs at the master side of a pseudo-terminal
-};
-
-// Every other process with the device open. A process that also holds the master of a
-// pseudo-terminal is its far end (a simulated device), not a program in the way.
-Holders FindHolders(dev_t device) {
-    Holders holders;
-    const long pty = PtyIndex(device);
-    for (const std::string& pid : OtherProcesses()) {
-        const std::string fdDir = "/proc/" + pid + "/fd";
-        DIR* dir = ::opendir(fdDir.c_str());
-        if (dir == nullptr) continue;  // gone, or another user's
-        bool holds = false;
-        bool master = false;
-        while (dirent* e = ::readdir(dir)) {
-            if (e->d_name[0] == '.') continue;
-            struct stat st {};
-            const std::string fd = fdDir + "/" + e->d_name;
-            if (::stat(fd.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
-            if (st.st_rdev == device) holds = true;
-            if (pty >= 0 && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2) {  // /dev/ptmx
-                std::ifstream info("/proc/" + pid + "/fdinfo/" + e->d_name);
-                for (std::string line; std::getline(info, line);)
-                    if (line.rfind("tty-index:", 0) == 0 && std::atol(line.c_str() + 10) == pty)
-                        master = true;
-            }
-        }
-        ::closedir(dir);
-        if (!holds && !master) continue;
-        const std::string name = FirstLine("/proc/" + pid + "/comm") + " (pid " + pid + ")";
-        (master ? holders.farEnds : holders.others).push_back(name);
-    }
-    return holders;
-}
-
-std::string JoinNames(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
-    return text;
-}
-
 bool ProcessRuns(const std::string& comm) {
     for (const std::string& pid : OtherProcesses())
         if (FirstLine("/proc/" + pid + "/comm") == comm) return true;
     return false;
 }
 
-bool ProcessHasGroup(gid_t gid) {
-    if (::getegid() == gid) return true;
-    const int n = ::getgroups(0, nullptr);
-    std::vector<gid_t> groups(static_cast<std::size_t>(n > 0 ? n : 0));
-    if (n > 0 && ::getgroups(n, groups.data()) == n)
-        for (gid_t g : groups)
-            if (g == gid) return true;
-    return false;
-}
-
-// The group database (files, LDAP, ... as the system is set up) gives the user `gid`: as the
-// primary group or as a member. A login started before the user joined still lacks it.
-bool DatabaseHasGroup(gid_t gid) {
-    const passwd* pw = ::getpwuid(::getuid());
-    if (pw == nullptr) return false;
-    const std::string name = pw->pw_name;
-    const gid_t primary = pw->pw_gid;
-    int n = 64;
-    std::vector<gid_t> groups;
-    for (int tries = 0; tries < 4; ++tries) {
-        groups.resize(static_cast<std::size_t>(n));
-        int count = n;
-        if (::getgrouplist(name.c_str(), primary, groups.data(), &count) >= 0) {
-            groups.resize(static_cast<std::size_t>(count));
-            for (gid_t g : groups)
-                if (g == gid) return true;
-            return false;
-        }
-        n = count > n ? count : n * 2;
-    }
-    return false;
-}
-
 Finding AccessFinding(const std::string& path, const struct stat& st) {
     if (::access(path.c_str(), R_OK | W_OK) == 0)
         return {"access", Severity::Ok, "you may open " + path + " for reading and writing", ""};
-    NodeAccess access;
-    access.path = path;
-    const passwd* owner = ::getpwuid(st.st_uid);
-    access.owner = owner ? owner->pw_name : std::to_string(st.st_uid);
-    const group* gr = ::getgrgid(st.st_gid);
-    access.group = gr ? gr->gr_name : std::to_string(st.st_gid);
-    access.groupReadWrite = st.st_gid != 0 && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP);
-    access.processHasGroup = ProcessHasGroup(st.st_gid);
-    access.databaseHasGroup = DatabaseHasGroup(st.st_gid);
-    return AccessAdvice(access);
+    return AccessAdvice(ExamineNodeAccess(path, st));
 }
 
 // Where udev reads its rules, the first place winning for a file name.
@@ -422,7 +331,7 @@ std::vector<Finding> ExaminePort(const DoctorTarget& t) {
     findings.push_back(AccessFinding(t.path, st));
     const bool mayOpen = findings.back().severity == Severity::Ok;
 
-    const Holders holders = FindHolders(st.st_rdev);
+    const PortHolders holders = FindPortHolders(st.st_rdev);
     if (!holders.farEnds.empty())
         findings.push_back({"holder", Severity::Ok,
                             "the far end of this pseudo-terminal is " + JoinNames(holders.farEnds),

@@ -27,6 +27,12 @@ struct FileDialogResult {
     std::string fileName;   // name part of the chosen path (empty when cancelled)
 };
 
+// A box's text with its detail in one text, for windows that show a single text: the detail
+// under the text, after an empty line.
+inline std::string BoxTextWithDetail(const std::string& text, const std::string& detail) {
+    return detail.empty() ? text : text + "\n\n" + detail;
+}
+
 // Window procedure of the dialog: message, wParam, lParam -> result.
 using WndProc = std::function<intptr_t(uint32_t, uintptr_t, intptr_t)>;
 
@@ -75,8 +81,14 @@ public:
     virtual int ProgressSetPos(int id, int pos) = 0;
 
     // --- modal boxes and dialogs (UI thread) -------------------------------------------
-    // A message box with an OK button. `type` carries MB_ICON* bits.
+    // A message box with an OK button, or Yes and No when `type` says MB_YESNO (the answer is
+    // then IDYES or IDNO). `type` carries MB_ICON* bits.
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned type) = 0;
+    // A box whose text is followed by `detail`: what the system said and what to do about it.
+    // A window shows the detail under the text; a front-end that reports the detail in its own
+    // way (the command line, on a line naming the port) may show the text alone.
+    virtual int DetailedMessageBox(const std::string& text, const std::string& detail,
+                                   const std::string& caption, unsigned type) = 0;
     // A message box from a thread that is not the UI thread, owned by no window.
     virtual void ThreadMessageBox(const std::string& text, const std::string& caption,
                                   unsigned type) = 0;

@@ -105,7 +105,9 @@ void COrloDlg::OnOpenPort() {
 
     m_comm.m_hNotifyWnd = m_wnd;
     if (!m_comm.OpenPort()) {
-        AfxMessageBox("Can not use COM port!");
+        // What the system said follows the text: the port, why and what to do.
+        m_wnd->DetailedMessageBox("Can not use COM port!", m_comm.LastOpenResult().message,
+                                  kAppTitle, MB_OK);
         OnClosePort();
     }
 

@@ -20,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "posix/PortAccess.h"
 #include "posix/SerialErrors.h"
 
 namespace orlo {
@@ -412,7 +413,7 @@ std::shared_ptr<ISerialTransport> PosixSerialBackend::Open(const std::string& po
     } else {
         if (m_ports != nullptr) path = m_ports->Resolve(name);
         if (path.empty()) {
-            out = SerialErrorFromErrno(ENOENT, name);
+            out = DescribeOpenFailure(ENOENT, {}, name, "opened");
             return nullptr;
         }
         device = name + " (" + path + ")";
@@ -420,12 +421,12 @@ std::shared_ptr<ISerialTransport> PosixSerialBackend::Open(const std::string& po
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        out = SerialErrorFromErrno(errno, device);
+        out = DescribeOpenFailure(errno, path, device, "opened");
         return nullptr;
     }
     auto fail = [&](int err, const char* action) -> std::shared_ptr<ISerialTransport> {
         ::close(fd);
-        out = SerialErrorFromErrno(err, device, action);
+        out = DescribeOpenFailure(err, path, device, action);
         return nullptr;
     };
     if (!::isatty(fd)) return fail(ENOTTY, "opened");

@@ -108,6 +108,10 @@ class Win32DialogWindow : public IWindow {
     int ProgressSetPos(int id, int pos) override;
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    int DetailedMessageBox(const std::string& text, const std::string& detail,
+                           const std::string& caption, unsigned type) override {
+        return MessageBox(BoxTextWithDetail(text, detail), caption, type);
+    }
     void ThreadMessageBox(const std::string& text, const std::string& caption,
                           unsigned type) override;
     FileDialogResult DoFileDialog(const FileDialogRequest& request) override;

@@ -64,6 +64,11 @@ public:
 
     int ProgressSetPos(int id, int pos) override;
 
+    // The detail under the text, in the one text of MessageBox.
+    int DetailedMessageBox(const std::string& text, const std::string& detail,
+                           const std::string& caption, unsigned type) override {
+        return MessageBox(BoxTextWithDetail(text, detail), caption, type);
+    }
     void BeginWaitCursor() override { ++m_waitCursor; }
     void EndWaitCursor() override {
         if (m_waitCursor > 0) --m_waitCursor;
