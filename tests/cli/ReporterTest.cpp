@@ -8,7 +8,6 @@
 #include "Messages.h"
 #include "ProgressLine.h"
 #include "Reporter.h"
-#include "Sha256.h"
 
 namespace orlo::cli {
 namespace {
@@ -117,43 +116,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Several ports: the port stays at the front.
         FitCase{"/dev/ttyUSB1", 11520, 79,
                 "/dev/ttyUSB1  Programming 25 %  11.2 KiB / 22.5 KiB  11.2 KiB/s  ETA 0:03"}));
-
-// SHA-256 against the standard's vectors and lengths around the padding boundary (digests from
-// sha256sum).
-struct ShaCase {
-    std::string input;
-    std::string digest;
-};
-
-class Sha256Test : public ::testing::TestWithParam<ShaCase> {};
-
-TEST_P(Sha256Test, MatchesKnownDigestsWholeAndInPieces) {
-    const ShaCase& c = GetParam();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(c.input.data());
-    Sha256 whole;
-    whole.Update(bytes, c.input.size());
-    EXPECT_EQ(whole.FinalHex(), c.digest);
-    Sha256 pieces;  // 7-byte pieces cross every block boundary at a different place
-    for (std::size_t i = 0; i < c.input.size(); i += 7)
-        pieces.Update(bytes + i, std::min<std::size_t>(7, c.input.size() - i));
-    EXPECT_EQ(pieces.FinalHex(), c.digest);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Vectors, Sha256Test,
-    ::testing::Values(
-        ShaCase{"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        ShaCase{"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        ShaCase{"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-                "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        ShaCase{std::string(55, 'a'),
-                "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
-        ShaCase{std::string(56, 'a'),
-                "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
-        ShaCase{std::string(64, 'a'),
-                "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
-        ShaCase{std::string(1000000, 'a'),
-                "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}));
 
 TEST(ReporterTest, PlainOutputPrintsEveryTenPercentOnceWithoutControlCharacters) {
     std::ostringstream out, err;

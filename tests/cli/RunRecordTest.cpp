@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "CliFixture.h"
-#include "Sha256.h"
+#include "record/Sha256.h"
 #include "support/Pty.h"
 
 namespace orlo::cli::test {
@@ -124,9 +124,8 @@ TEST_F(CliTest, ReportRecordsTheRunTheImageAndTheBytesReadBack) {
     auto& sim = StartDevice(options);
     const Bytes image = MakeImage(4096, 3);
     const std::string file = WriteFile("user.dat", image);
-    Sha256 hash;
-    hash.Update(image.data(), image.size());
-    const std::string imageSha = hash.FinalHex();
+    const std::string imageSha = orlo::record::Sha256Hex(
+        std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
 
     const std::string report = (dir / "program.json").string();
     const std::vector<std::string> args{"program",       "user",     file,  "--port",
