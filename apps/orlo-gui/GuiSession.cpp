@@ -1,5 +1,7 @@
 #include "GuiSession.h"
 
+#include "run/Guards.h"
+
 namespace orlo::gui {
 
 GuiSession::GuiSession(ISerialBackend& serial, IPortTable& ports, Options options)
@@ -14,6 +16,7 @@ GuiSession::GuiSession(ISerialBackend& serial, IPortTable& ports, Options option
     env.serial = &serial;
     env.ports = &ports;
     env.now = std::move(options.now);
+    env.imageQuestion = run::ImageQuestion;
     m_dlg = std::make_unique<COrloDlg>(env);
     m_layer.SetPreTranslate(
         [this](const InputMessage& msg) { return m_dlg && m_dlg->PreTranslateMessage(msg); });

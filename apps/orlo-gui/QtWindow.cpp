@@ -42,7 +42,7 @@ QMessageBox::Icon IconOf(unsigned type) {
     switch (type & 0xF0) {
         case MB_ICONHAND:
             return QMessageBox::Critical;
-        case 0x20:  // question mark
+        case MB_ICONQUESTION:
             return QMessageBox::Question;
         case MB_ICONEXCLAMATION:
             return QMessageBox::Warning;
@@ -306,15 +306,29 @@ bool QtWindow::IsIconic() const {
 // --- boxes and dialogs ----------------------------------------------------------------------
 
 int QtWindow::ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
-                             unsigned type) {
-    if (m_prompts.messageBox) return m_prompts.messageBox(text, caption, type);
-    QMessageBox box(IconOf(type), Text(caption), Text(text), QMessageBox::Ok, parent);
-    box.exec();
-    return IDOK;
+                             unsigned type, const std::string& detail) {
+    if (m_prompts.messageBox)
+        return m_prompts.messageBox(BoxTextWithDetail(text, detail), caption, type);
+    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
+    QMessageBox box(IconOf(type), Text(caption), Text(text),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
+    if (!detail.empty()) box.setInformativeText(Text(detail));
+    if (yesNo) {
+        box.setDefaultButton((type & MB_DEFBUTTON2) ? QMessageBox::No : QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);  // Escape and the close box answer No
+    }
+    const int answer = box.exec();
+    if (!yesNo) return IDOK;
+    return answer == QMessageBox::Yes ? IDYES : IDNO;
 }
 
 int QtWindow::MessageBox(const std::string& text, const std::string& caption, unsigned type) {
     return ShowMessageBox(m_main, text, caption, type);
+}
+
+int QtWindow::DetailedMessageBox(const std::string& text, const std::string& detail,
+                                 const std::string& caption, unsigned type) {
+    return ShowMessageBox(m_main, text, caption, type, detail);
 }
 
 void QtWindow::ThreadMessageBox(const std::string& text, const std::string& caption,

@@ -96,6 +96,9 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     bool IsIconic() const override;
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    // The detail goes under the text (the box's informative text).
+    int DetailedMessageBox(const std::string& text, const std::string& detail,
+                           const std::string& caption, unsigned type) override;
     void ThreadMessageBox(const std::string& text, const std::string& caption,
                           unsigned type) override;
     FileDialogResult DoFileDialog(const FileDialogRequest& request) override;
@@ -126,7 +129,7 @@ class QtWindow : public QObject, private detail::LoopHolder, public WindowBase {
     void FlushList(int id);
     FileDialogResult RunFileDialog(const FileDialogRequest& request);
     int ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
-                       unsigned type);
+                       unsigned type, const std::string& detail = {});
 
     GuiSend m_send;
     WndProc m_proc;

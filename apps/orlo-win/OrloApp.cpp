@@ -5,6 +5,7 @@
 #include "SelfTest.h"
 #include "SystemPorts.h"
 #include "app/OrloDlg.h"
+#include "run/Guards.h"
 #include "win32/Win32DialogWindow.h"
 
 #include <commctrl.h>
@@ -28,6 +29,7 @@ int RunApp(HINSTANCE instance, const AppOptions& options, std::string* report) {
     env.window = &window;
     env.serial = serial.get();
     env.ports = ports.get();
+    env.imageQuestion = run::ImageQuestion;
 
     // The dialog goes before the port table and backend it uses: its destructor closes the
     // window first, then the port, and waits for the reader.

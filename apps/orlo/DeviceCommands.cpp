@@ -25,9 +25,10 @@
 #include "app/OutputFile.h"
 #include "RunReport.h"
 #include "RunRows.h"
-#include "Sha256.h"
 #include "record/Manifest.h"
 #include "record/RunDatabase.h"
+#include "record/Sha256.h"
+#include "run/Guards.h"
 #include "run/WireWatch.h"
 
 namespace orlo::cli {
@@ -237,7 +238,7 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device,
         }
         if (!outcome.file.empty()) {
             record.readBackPath = command.shownPath.empty() ? outcome.file : command.shownPath;
-            record.readBackSha256 = Sha256OfFile(command.path);
+            record.readBackSha256 = orlo::record::FileSha256(command.path);
         }
         record.regions = std::move(regions);
         report->AddDevice(std::move(record));
@@ -251,33 +252,8 @@ std::optional<RunReport> MakeReport(const OutputOptions& output, const std::stri
     return RunReport(output.report, output.commandLine, command);
 }
 
-// The extension of each region's images, as its file dialog filters them.
-constexpr std::pair<const char*, RegionId> kExtensions[] = {
-    {".bin", RegionId::Application},
-    {".adm", RegionId::Voice},
-    {".map", RegionId::Map},
-    {".dat", RegionId::User},
-};
-
-// The region whose images carry this extension (in any letter case), if any.
-std::optional<RegionId> RegionOfExtension(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const auto& [e, region] : kExtensions)
-        if (ext == e) return region;
-    return std::nullopt;
-}
-
-std::string ExtensionOf(RegionId region) {
-    for (const auto& [e, r] : kExtensions)
-        if (r == region) return e;
-    return {};
-}
-
 std::string RegionWord(RegionId region) {
-    std::string name(Region(region).name);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
+    return run::RegionWord(Region(region));
 }
 
 // The commands without files of their own: the record, when asked for, and the run.
@@ -384,22 +360,18 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
     for (record::BundleImage& image : bundle->images) {
         const RegionId region = image.region;
         if (!CheckInput(reporter, image.path)) return refuse(ExitCode::FileProblem);
-        const auto belongs = RegionOfExtension(image.path);
-        if (belongs && *belongs != region && !what.force) {
-            const std::string ext = fs::path(image.path).extension().string();
-            return refusal(ExitCode::Usage,
-                           image.path + " is a " + RegionWord(*belongs) + " image (" + ext +
-                               "), not a " + RegionWord(region) + " image (" + ExtensionOf(region) +
-                               "); give --force to program it into " + RegionWord(region) +
-                               " anyway");
-        }
+        // The guard the windows ask about.
+        if (const auto doubt = run::DoubtAboutImage(Region(region), image.path);
+            doubt && !what.force)
+            return refusal(ExitCode::Usage, doubt->sentence + "; give --force to program it into " +
+                                                RegionWord(region) + " anyway");
         std::error_code ec;
         const uint64_t size = fs::file_size(image.path, ec);
         // Only a regular file is read here: a pipe would hold the command before the dialog
         // refuses it.
         std::error_code kind;
         if (image.sha256.empty() && fs::is_regular_file(image.path, kind))
-            image.sha256 = Sha256OfFile(image.path).value_or("");
+            image.sha256 = record::FileSha256(image.path).value_or("");
         image.path = Absolute(image.path);
         if (report) report->AddImage(RegionWord(region), image.path, ec ? 0 : size, image.sha256);
         const FlashRegion& flash = Region(region);

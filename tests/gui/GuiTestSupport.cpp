@@ -87,7 +87,11 @@ Prompts RecordingPrompts::Make() {
                                 unsigned type) {
         boxes.push_back({text, caption, type});
         if (whileBoxOpen) whileBoxOpen(boxes.back());
-        return 1;
+        if ((type & MB_TYPEMASK) != MB_YESNO) return IDOK;
+        if (replies.empty()) return IDNO;
+        const int reply = replies.front();
+        replies.erase(replies.begin());
+        return reply;
     };
     prompts.fileDialog = [this](const FileDialogRequest& request) {
         fileDialogs.push_back(request);

@@ -36,14 +36,16 @@ class HangGuard {
     std::shared_ptr<State> m_state;
 };
 
-// Records every message box, file dialog and About box, and answers file dialogs from a queue
-// of paths (an empty queue cancels).
+// Records every message box, file dialog and About box, answers file dialogs from a queue of
+// paths (an empty queue cancels) and Yes/No boxes from a queue of answers.
 class RecordingPrompts {
   public:
     Prompts Make();
     std::vector<Box> boxes;
     std::vector<FileDialogRequest> fileDialogs;
     std::vector<std::string> answers;
+    // Answers of Yes/No boxes, in order (IDYES or IDNO); No when none is left.
+    std::vector<int> replies;
     int aboutBoxes = 0;
     // Runs inside a message box, as the box's own event loop would run (may be empty).
     std::function<void(const Box&)> whileBoxOpen;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -223,11 +224,13 @@ TEST_F(MainWindowTest, EnterAndEscapeNeverCloseTheWindowNorPressAButton) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(window().isVisible());
     ASSERT_NE(session->Dialog(), nullptr);
-    EXPECT_TRUE(prompts.fileDialogs.empty());  // the focused button was not pressed
+    EXPECT_TRUE(prompts.boxes.empty());  // the focused button was not pressed
 
-    // Other keys still reach the controls: Space presses the focused button.
+    // Other keys still reach the controls: Space presses the focused button (which, with no
+    // port open, says so).
     QTest::keyClick(program, Qt::Key_Space);
-    EXPECT_EQ(prompts.fileDialogs.size(), 1u);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, COrloDlg::kNoPortOpen);
 }
 
 TEST_F(MainWindowTest, F1AndTheContextMenuItemOpenTheAboutBox) {
@@ -254,6 +257,41 @@ TEST(AboutBox, ShowsTheVersionAndClosesWithItsButton) {
     QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_FALSE(box.isVisible());
     EXPECT_EQ(box.result(), QDialog::Accepted);
+}
+
+// Qt's own box for a question: Yes and No, No the default unless the style says otherwise, the
+// answer as the window layer's; a detail goes under the text.
+TEST(QtBoxes, AQuestionHasYesAndNoAndADetailGoesUnderTheText) {
+    QtWindow layer;
+    struct Seen {
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        QString text, detail;
+    };
+    std::vector<Seen> seen;
+    QMessageBox::StandardButton press = QMessageBox::Yes;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        seen.push_back({box->standardButtons(), box->standardButton(box->defaultButton()),
+                        box->text(), box->informativeText()});
+        QAbstractButton* button = box->button(press);
+        (button != nullptr ? button : box->buttons().front())->click();
+    });
+    watcher.start(5);
+    EXPECT_EQ(layer.MessageBox("Go on?", "Orlo", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2), IDYES);
+    press = QMessageBox::No;
+    EXPECT_EQ(layer.MessageBox("Go on?", "Orlo", MB_YESNO), IDNO);
+    EXPECT_EQ(layer.DetailedMessageBox("Can not use COM port!", "The reason.", "Orlo", MB_OK), IDOK);
+    watcher.stop();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(seen[0].defaultButton, QMessageBox::No);
+    EXPECT_EQ(seen[1].defaultButton, QMessageBox::Yes);
+    EXPECT_EQ(seen[2].buttons, QMessageBox::Ok);
+    EXPECT_EQ(seen[2].text, QStringLiteral("Can not use COM port!"));
+    EXPECT_EQ(seen[2].detail, QStringLiteral("The reason."));
 }
 
 TEST_F(MainWindowTest, MouseMovesOverTheBackgroundShowTheirPosition) {

@@ -14,12 +14,15 @@
 #include <QTimer>
 #include <fstream>
 #include <iterator>
+#include <csignal>
+#include <filesystem>
 #include <random>
 #include <thread>
 
 #include "GuiSession.h"
 #include "GuiTestSupport.h"
 #include "devsim/PtyDevice.h"
+#include "support/ChildProcess.h"
 #include "images/FlashRegion.h"
 #include "posix/LinuxPortTable.h"
 #include "posix/PosixSerial.h"
@@ -90,8 +93,8 @@ class Rig {
     Bytes Flash() const { return m_sim.Flash(); }
     const devsim::Device& Device() const { return m_sim.GetDevice(); }
 
-    // Drops the list down, chooses the device's port with the keyboard and presses Open.
-    void Connect() {
+    // Drops the list down and chooses the device's port with the keyboard.
+    void ChoosePort() {
         auto* combo = ControlWidget<QComboBox>(layer(), IDC_COMBO_PORT);
         combo->showPopup();
         combo->hidePopup();
@@ -101,17 +104,27 @@ class Rig {
         while (combo->currentIndex() < index) QTest::keyClick(combo, Qt::Key_Down);
         while (combo->currentIndex() > index) QTest::keyClick(combo, Qt::Key_Up);
         ASSERT_TRUE(button(IDC_OPEN)->isEnabled());
+    }
+
+    // Chooses the device's port and presses Open.
+    void Connect() {
+        ASSERT_NO_FATAL_FAILURE(ChoosePort());
         QTest::mouseClick(button(IDC_OPEN), Qt::LeftButton);
         ASSERT_TRUE(button(IDC_CLOSE)->isEnabled()) << "the port did not open";
     }
 
-    // Clicks `button` with the file dialog answered by a new file holding `image`.
-    void Program(int buttonId, const Bytes& image) {
-        prompts.answers.push_back(m_dir.Write("image" + std::to_string(++m_files), image));
+    // Clicks `button` with the file dialog answered by a new file holding `image`, named `name`
+    // (a name without an extension when empty).
+    void Program(int buttonId, const Bytes& image, const std::string& name = {}) {
+        prompts.answers.push_back(
+            m_dir.Write(name.empty() ? "image" + std::to_string(++m_files) : name, image));
         QTest::mouseClick(button(buttonId), Qt::LeftButton);
     }
 
     std::string FilePath(const std::string& name) const { return m_dir.Path(name); }
+    std::string PortPath() const { return m_sim.SlavePath(); }
+    // The device goes away as a pulled adapter does: its node disappears.
+    void Unplug() { m_sim.Stop(); }
 
     RecordingPrompts prompts;
     std::unique_ptr<GuiSession> session;
@@ -318,6 +331,94 @@ TEST(GuiRun, TwoWindowsProgramTwoDevicesSideBySide) {
     ExpectRegionHolds(second.Flash(), Region(RegionId::Voice), b);
     EXPECT_EQ(first.Device().Stats().perCode[0x21], 0u);
     EXPECT_EQ(second.Device().Stats().perCode[0x31], 0u);
+}
+
+
+// The rules the command line keeps, kept by the window too. Every Program, Read and Check
+// button without an open port says so before any file dialog, and nothing is sent.
+TEST(GuiGuards, ButtonsThatNeedThePortSaySoBeforeTheFileDialogWhenNoneIsOpen) {
+    Rig rig;
+    const int buttons[] = {IDC_PROGRAM_APPLICATION, IDC_PROGRAM_VOICE, IDC_PROGRAM_MAP,
+                           IDC_PROGRAM_USER,        IDC_READ_APPLICATION, IDC_READ_VOICE,
+                           IDC_READ_MAP,            IDC_READ_USER,     IDC_CHECK_APPLICATION};
+    for (int id : buttons) {
+        SCOPED_TRACE(id);
+        rig.prompts.boxes.clear();
+        rig.prompts.answers = {rig.FilePath("chosen.bin")};
+        QTest::mouseClick(rig.button(id), Qt::LeftButton);
+        ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+        EXPECT_EQ(rig.prompts.boxes[0].text,
+                  "No COM port is open. Choose the port and press Open first.");
+        EXPECT_EQ(rig.prompts.boxes[0].caption, "Orlo");
+    }
+    EXPECT_TRUE(rig.prompts.fileDialogs.empty());
+    EXPECT_FALSE(std::filesystem::exists(rig.FilePath("chosen.bin")));
+    EXPECT_EQ(rig.Device().Stats().frames, 0u);
+    // With the port open, the same button goes on to its dialog.
+    rig.prompts.answers.clear();
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.Program(IDC_PROGRAM_USER, Pattern(100, 7));
+    EXPECT_EQ(rig.prompts.fileDialogs.size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return rig.prompts.boxes.size() == 2; })) << rig.Status();
+    EXPECT_EQ(rig.prompts.boxes[1].text, "Programming completed of User data");
+}
+
+// A voice image chosen for the map region is programmed only after Yes; No sends nothing.
+TEST(GuiGuards, AnotherRegionsExtensionAsksYesOrNoBeforeAnythingIsLoaded) {
+    Rig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    const Bytes image = Pattern(6000, 8);
+    rig.prompts.replies = {IDNO, IDYES};
+    rig.Program(IDC_PROGRAM_MAP, image, "voice.adm");
+    ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+    EXPECT_EQ(rig.prompts.boxes[0].text,
+              "This file has the extension of voice data. Program it into the map region anyway?");
+    EXPECT_EQ(rig.prompts.boxes[0].type & MB_TYPEMASK, MB_YESNO);
+    EXPECT_EQ(rig.prompts.boxes[0].type & MB_DEFBUTTON2, MB_DEFBUTTON2);  // No is the default
+
+    rig.Program(IDC_PROGRAM_MAP, image, "voice.adm");
+    ASSERT_TRUE(PumpUntil([&] { return rig.prompts.boxes.size() == 3; })) << rig.Status();
+    EXPECT_EQ(rig.prompts.boxes[1].text, rig.prompts.boxes[0].text);
+    EXPECT_EQ(rig.prompts.boxes[2].text, "Programming completed of Map data");
+    EXPECT_EQ(rig.Device().Stats().perCode[0x30], 1u) << "the answer No sent a start frame";
+    ExpectRegionHolds(rig.Flash(), Region(RegionId::Map), image);
+}
+
+// "Can not use COM port!" is followed by the reason: the program that holds the port, or a
+// port that went away after the list showed it. The controls return to the closed state.
+TEST(GuiGuards, AFailedOpenSaysWhyUnderTheBoxText) {
+    Rig rig;
+    {
+        SCOPED_TRACE("held by another program");
+        orlo::test::ChildProcess holder(orlo::test::BinPath("orlo"), {"--json", "log", "--port", rig.PortPath()});
+        ASSERT_TRUE(holder.WaitForOutput("\"event\":\"open\"", 20s)) << holder.Err();
+        ASSERT_NO_FATAL_FAILURE(rig.ChoosePort());
+        QTest::mouseClick(rig.button(IDC_OPEN), Qt::LeftButton);
+        ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+        const std::string& text = rig.prompts.boxes[0].text;
+        EXPECT_EQ(text.rfind("Can not use COM port!\n\n", 0), 0u) << text;
+        EXPECT_NE(text.find("is in use by orlo (pid " + std::to_string(holder.Pid()) + ")"),
+                  std::string::npos)
+            << text;
+        EXPECT_FALSE(rig.button(IDC_CLOSE)->isEnabled());
+        EXPECT_TRUE(rig.button(IDC_OPEN)->isEnabled());
+        holder.Signal(SIGINT);
+        EXPECT_EQ(holder.Wait(20s).exitCode, 130);
+    }
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());  // free again
+    QTest::mouseClick(rig.button(IDC_CLOSE), Qt::LeftButton);
+    {
+        SCOPED_TRACE("unplugged after the list showed it");
+        ASSERT_NO_FATAL_FAILURE(rig.ChoosePort());
+        rig.Unplug();
+        QTest::mouseClick(rig.button(IDC_OPEN), Qt::LeftButton);
+        ASSERT_EQ(rig.prompts.boxes.size(), 2u);
+        const std::string& text = rig.prompts.boxes[1].text;
+        EXPECT_EQ(text.rfind("Can not use COM port!\n\nThe serial port COM80", 0), 0u) << text;
+        EXPECT_NE(text.find("does not exist. It may have been unplugged"), std::string::npos)
+            << text;
+        EXPECT_FALSE(rig.button(IDC_CLOSE)->isEnabled());
+    }
 }
 
 }  // namespace

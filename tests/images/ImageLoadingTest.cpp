@@ -180,6 +180,7 @@ INSTANTIATE_TEST_SUITE_P(Regions, RegionLoadTest, ::testing::ValuesIn(kRegions),
 TEST(ImageLoadingTest, OneByteImageIsPaddedWithFf) {
     TempDir dir;
     DialogFixture f;
+    f.OpenFakePort();
     f.wnd().QueueFileDialog(dir.Write("one.map", {0x5A}));
     f.dlg().OnProgramMap();
     EXPECT_EQ(f.dlg().m_imageSize, 1u);
@@ -189,25 +190,31 @@ TEST(ImageLoadingTest, OneByteImageIsPaddedWithFf) {
     EXPECT_EQ(FfFrom(f.dlg(), 1), f.dlg().m_image.GetSize() - 1);
 }
 
-// A load or a read-back during a run is refused before its dialog opens, and a too-big file is
-// refused before anything is touched: the run's image, counters and frame stay as they were.
-TEST(ImageLoadingTest, NothingChosenDuringARunAndNoTooBigFileTouchesTheRun) {
+// A load, a read-back or a check during a run, and any of them with no port open, is refused
+// before its dialog opens, and a too-big file is refused before anything is touched: the run's
+// image, counters and frame stay as they were.
+TEST(ImageLoadingTest, NothingChosenDuringARunOrWithoutAPortAndNoTooBigFileTouchesTheRun) {
     TempDir dir;
     const std::string good = dir.Write("good.dat", Pattern(100, 3));
     const std::string big = dir.Write("big.dat", Pattern(4097));
+    enum After { Run, Close, Reopen };
     const struct {
         const char* name;
-        bool closeFirst;
+        After after;
         std::string file;
         void (COrloDlg::*press)();
         std::string message;
     } cases[] = {
-        {"good file during the run", false, good, &COrloDlg::OnProgramUser,
+        {"good file during the run", Run, good, &COrloDlg::OnProgramUser, COrloDlg::kRunUnderWay},
+        {"too big file during the run", Run, big, &COrloDlg::OnProgramUser,
          COrloDlg::kRunUnderWay},
-        {"too big file during the run", false, big, &COrloDlg::OnProgramUser,
+        {"read-back during the run", Run, good, &COrloDlg::OnReadUser, COrloDlg::kRunUnderWay},
+        {"check during the run", Run, good, &COrloDlg::OnCheckApplication,
          COrloDlg::kRunUnderWay},
-        {"read-back during the run", false, good, &COrloDlg::OnReadUser, COrloDlg::kRunUnderWay},
-        {"too big file after Close", true, big, &COrloDlg::OnProgramUser,
+        {"good file after Close", Close, good, &COrloDlg::OnProgramUser, COrloDlg::kNoPortOpen},
+        {"read-back after Close", Close, good, &COrloDlg::OnReadUser, COrloDlg::kNoPortOpen},
+        {"check after Close", Close, good, &COrloDlg::OnCheckApplication, COrloDlg::kNoPortOpen},
+        {"too big file after Close and Open", Reopen, big, &COrloDlg::OnProgramUser,
          "Map data is too BIG!!!"},
     };
     for (const auto& c : cases) {
@@ -219,14 +226,15 @@ TEST(ImageLoadingTest, NothingChosenDuringARunAndNoTooBigFileTouchesTheRun) {
         f.dlg().m_imageOffset = 4096;  // as if a block had gone out
         const auto frame = f.dlg().m_txFrame;
         const Bytes staged(f.dlg().m_image.Range(0, 8192), f.dlg().m_image.Range(0, 8192) + 8192);
-        if (c.closeFirst) f.dlg().OnClosePort();
+        if (c.after != Run) f.dlg().OnClosePort();
+        if (c.after == Reopen) f.OpenFakePort();
         f.TakeWrites();
         const std::size_t dialogs = f.wnd().fileDialogs.size();
 
         f.wnd().QueueFileDialog(c.file);
         (f.dlg().*c.press)();
         EXPECT_EQ(f.wnd().BoxTexts(), (std::vector<std::string>{c.message}));
-        EXPECT_EQ(f.wnd().fileDialogs.size(), dialogs + (c.closeFirst ? 1 : 0));
+        EXPECT_EQ(f.wnd().fileDialogs.size(), dialogs + (c.after == Reopen ? 1 : 0));
         EXPECT_EQ(f.dlg().m_imageSize, 5000u);
         EXPECT_TRUE(Bytes(f.dlg().m_image.Range(0, 8192), f.dlg().m_image.Range(0, 8192) + 8192) ==
                     staged);
@@ -328,25 +336,27 @@ TEST(ImageLoadingTest, UnopenableUnreadableAndEmptyFilesAreRefusedBeforeAnything
     }
 }
 
-TEST(ImageLoadingTest, WithNoPortOpenTheImageIsStagedAndNothingIsWritten) {
+// Without a port the Program button says so before its file dialog: nothing is staged, and no
+// port (never opened, or closed) is written to.
+TEST(ImageLoadingTest, WithNoPortOpenNothingIsChosenStagedOrWritten) {
     TempDir dir;
     DialogFixture f;
     f.wnd().QueueFileDialog(dir.Write("a.bin", Pattern(100)));
     f.dlg().OnProgramApplication();
     EXPECT_EQ(f.transport(), nullptr);  // no port was ever opened, so no descriptor exists
-    EXPECT_EQ(f.dlg().m_imageSize, 100u);
-    EXPECT_EQ(f.dlg().m_txFrame[3], 0x10);
-    EXPECT_EQ(f.wnd().Control(IDC_PROGRESS).pos, 0);
-    EXPECT_TRUE(f.wnd().boxes.empty());
+    EXPECT_EQ(f.wnd().BoxTexts(), (std::vector<std::string>{COrloDlg::kNoPortOpen}));
+    EXPECT_TRUE(f.wnd().fileDialogs.empty());
+    EXPECT_EQ(f.dlg().m_imageSize, 0u);
+    EXPECT_EQ(f.dlg().m_txFrame[3], 0x00);
 
-    // After a close, the closed port is not written to either.
     f.OpenFakePort();
     auto* port = f.transport();
     f.dlg().OnClosePort();
     const std::size_t before = port->Writes().size();
-    f.wnd().QueueFileDialog(dir.Write("b.bin", Pattern(100)));
     f.dlg().OnProgramApplication();
     EXPECT_EQ(port->Writes().size(), before);
+    EXPECT_TRUE(f.wnd().fileDialogs.empty());
+    EXPECT_EQ(f.dlg().m_imageSize, 0u);
 }
 
 TEST(ImageLoadingTest, NewLoadRestartsARunAtTheStartState) {

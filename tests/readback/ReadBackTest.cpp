@@ -397,13 +397,19 @@ TEST_F(ReadBackTest, RepliesThatBelongToNoRunAreIgnored) {
     EXPECT_EQ(fs::file_size(map.string() + ".partial"), 0u);
     EXPECT_TRUE(f.TakeWrites().empty());
 
-    // After a check request has replaced the read request, the late block is not taken.
+    // The Check button cannot replace the read request during the read-back: it is refused.
     dlg().OnCheckApplication();
+    EXPECT_TRUE(f.TakeWrites().empty());
+    ASSERT_EQ(wnd().boxes.size(), 2u);
+    EXPECT_EQ(wnd().boxes[1].text, COrloDlg::kRunUnderWay);
+
+    // After another request has replaced the read request, the late block is not taken.
+    dlg().SendSweepQuery();
     f.TakeWrites();
     Deliver(ReadReply(0x3A, 0x1F4000, data));
     EXPECT_EQ(fs::file_size(map.string() + ".partial"), 0u);
     EXPECT_TRUE(f.TakeWrites().empty());
-    EXPECT_EQ(wnd().boxes.size(), 1u);
+    EXPECT_EQ(wnd().boxes.size(), 2u);
 }
 
 TEST_F(ReadBackTest, FileThatCannotBeCreatedStopsBeforeAnyRequest) {

@@ -16,6 +16,7 @@
 #include "app/OrloDlg.h"
 #include "protocol/Crc16.h"
 #include "protocol/Protocol.h"
+#include "run/Guards.h"
 #include "support/FakeSerial.h"
 #include "win32/Win32DialogWindow.h"
 #include "win32/Win32Text.h"
@@ -549,6 +550,68 @@ TEST_F(NativeDialog, AnImageWithAKoreanFileNameIsProgrammed) {
         EXPECT_TRUE(boxes.empty()) << boxes.front();
         EXPECT_EQ(serial.last->Writes(),
                   (std::vector<std::vector<uint8_t>>{{0x04, 0x00, 0x07, 0x10, 0xC2, 0x63, 0x03}}));
+        EXPECT_EQ(dlg.m_imageSize, image.size());
+    }
+    ::DeleteFileW(path.c_str());
+}
+
+// A file with another region's extension is asked about in a native Yes/No box whose default
+// is No: No sends nothing, Yes programs the file.
+TEST_F(NativeDialog, AnotherRegionsExtensionIsAskedInANativeYesNoBox) {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring path =
+        std::wstring(temp) + L"voice-" + std::to_wstring(::GetCurrentProcessId()) + L".adm";
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::vector<uint8_t> image(100, 0x5A);
+    DWORD written = 0;
+    ::WriteFile(file, image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
+    ::CloseHandle(file);
+
+    FakeSerialBackend serial;
+    FakePortTable ports;
+    ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
+    Win32Prompts prompts;  // the boxes are the system's own
+    prompts.fileDialog = [&](const FileDialogRequest&) { return ChosenFile(win32::Narrow(path)); };
+    window.SetPrompts(prompts);
+    OrloEnvironment env;
+    env.window = &window;
+    env.serial = &serial;
+    env.ports = &ports;
+    env.imageQuestion = run::ImageQuestion;
+    {
+        COrloDlg dlg(env);
+        dlg.OnInitDialog();
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
+        window.ComboSetCurSel(IDC_COMBO_PORT, 1);
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+        ASSERT_NE(serial.last, nullptr);
+
+        // Answers the box (caption "Orlo") from another thread while the click waits in it.
+        std::atomic<int> answer{IDNO};
+        std::atomic<int> defaultButton{0};
+        std::atomic<bool> stop{false};
+        std::thread clicker([&] {
+            while (!stop) {
+                if (HWND box = ::FindWindowW(L"#32770", L"Orlo")) {
+                    defaultButton = LOWORD(::SendMessageW(box, DM_GETDEFID, 0, 0));
+                    ::PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer.load()), 0);
+                    ::Sleep(100);
+                }
+                ::Sleep(5);
+            }
+        });
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM_MAP, BN_CLICKED), 0);
+        EXPECT_TRUE(serial.last->Writes().empty()) << "No sent a frame";
+        EXPECT_EQ(defaultButton.load(), IDNO);
+        answer = IDYES;
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM_MAP, BN_CLICKED), 0);
+        stop = true;
+        clicker.join();
+        EXPECT_EQ(serial.last->Writes(),
+                  (std::vector<std::vector<uint8_t>>{{0x04, 0x00, 0x07, 0x30, 0x42, 0xA0, 0x03}}));
         EXPECT_EQ(dlg.m_imageSize, image.size());
     }
     ::DeleteFileW(path.c_str());

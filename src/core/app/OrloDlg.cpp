@@ -116,6 +116,21 @@ bool COrloDlg::OnDeviceChange(unsigned, uintptr_t) {
     return true;
 }
 
+bool COrloDlg::MayStartRun() {
+    // Without a port the file dialog would come to nothing: no frame reaches a device.
+    if (!m_comm.m_bConnected.load()) {
+        AfxMessageBox(kNoPortOpen);
+        return false;
+    }
+    // One run at a time: a load during a run would change the image, the counters and the
+    // frame under the replies still coming.
+    if (RunUnderWay()) {
+        AfxMessageBox(kRunUnderWay);
+        return false;
+    }
+    return true;
+}
+
 std::time_t COrloDlg::Now() const {
     return m_env.now ? m_env.now() : std::time(nullptr);
 }

@@ -38,6 +38,11 @@ struct OrloEnvironment {
     // so that a front-end can still listen for a reply that should not come (the command line
     // closes it itself once it has). The window closes it at once.
     bool keepPortAfterFinish = false;
+    // Asked when an image file has been chosen for a region and before it is loaded: the
+    // question that makes the user confirm a file that looks wrong for the region (Yes loads
+    // it anyway), or empty when nothing is in doubt. The windows ask the shared guard here
+    // (run/Guards.h); the command line asks it before the port opens.
+    std::function<std::string(const FlashRegion& region, const std::string& path)> imageQuestion;
 };
 
 // A queued input message as PreTranslateMessage sees it.
@@ -217,6 +222,11 @@ public:
     static constexpr const char* kRunUnderWay =
         "A run is under way on this port. Press Close to end it before starting another.";
     bool RunUnderWay() const { return m_programmingActive || m_readBackActive; }
+    static constexpr const char* kNoPortOpen =
+        "No COM port is open. Choose the port and press Open first.";
+    // Whether a Program, Read or Check button may start: not during a run, and not without an
+    // open port (the file dialog would come to nothing). Says why not in a box.
+    bool MayStartRun();
 
     // Integrity of the replies that carry data, per connection (reset by Open): read data,
     // check data and sweep reports (see protocol/ReplyTrust.h).

@@ -27,6 +27,8 @@ constexpr int CBN_DROPDOWN = 7;
 
 constexpr unsigned IDM_ABOUTBOX = 0x0010;  // system-menu command of the About item
 constexpr int IDOK = 1;
+constexpr int IDYES = 6;  // answers of a Yes/No box
+constexpr int IDNO = 7;
 constexpr int IDR_MAINFRAME = 128;    // application icon
 constexpr int IDD_ORLO_DIALOG = 102;  // main dialog template
 constexpr int IDD_ABOUTBOX = 100;     // About box template
@@ -77,6 +79,10 @@ constexpr int IDC_BMP_4BIT = 1036;
 
 // Message box styles (the values the desktop framework uses).
 constexpr unsigned MB_OK = 0x00;
+constexpr unsigned MB_YESNO = 0x04;          // Yes and No buttons (the box answers IDYES or IDNO)
+constexpr unsigned MB_TYPEMASK = 0x0F;       // the buttons part of a style
+constexpr unsigned MB_ICONQUESTION = 0x20;   // question-mark icon
+constexpr unsigned MB_DEFBUTTON2 = 0x100;    // the second button (No) is the default
 constexpr unsigned MB_ICONHAND = 0x10;         // stop / error icon
 constexpr unsigned MB_ICONEXCLAMATION = 0x30;  // exclamation / warning icon
 constexpr unsigned MB_ICONWARNING = 0x30;

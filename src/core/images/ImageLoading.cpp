@@ -49,12 +49,7 @@ void COrloDlg::OnProgramUser() {
 }
 
 void COrloDlg::StartProgramming(const FlashRegion& region) {
-    // One run at a time: a load during a run would change the image, the counters and the
-    // frame under the replies still coming.
-    if (RunUnderWay()) {
-        AfxMessageBox(kRunUnderWay);
-        return;
-    }
+    if (!MayStartRun()) return;
     FileDialogRequest request;
     request.open = true;
     request.flags = 0;
@@ -63,6 +58,15 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
     const FileDialogResult chosen = m_wnd->DoFileDialog(request);
     if (!chosen.ok) return;
     const std::string& path = chosen.fullPath;
+    // A file that looks like another region's is loaded only when the user says so.
+    if (m_env.imageQuestion) {
+        const std::string question = m_env.imageQuestion(region, path);
+        if (!question.empty() &&
+            AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+            return;
+    }
+    // The port may have gone while the dialog was open.
+    if (!MayStartRun()) return;
 
     // A file that cannot be opened or measured, and an empty one, are refused before anything
     // is touched: no staged byte, counter or frame changes. An empty image would have no block

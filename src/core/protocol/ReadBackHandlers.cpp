@@ -90,10 +90,7 @@ void COrloDlg::OnReadUser() {
 
 void COrloDlg::StartReadBack(const ReadBackRow& row) {
     UpdateData(true);
-    if (RunUnderWay()) {
-        AfxMessageBox(kRunUnderWay);
-        return;
-    }
+    if (!MayStartRun()) return;
 
     FileDialogRequest request;
     request.open = false;
@@ -104,8 +101,9 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
     request.ownedByDialog = false;
     const FileDialogResult chosen = m_wnd->DoFileDialog(request);
 
-    // Cancelled: nothing is touched, nothing is sent. A read-back already under way goes on.
-    if (chosen.ok && !chosen.fileName.empty() && !chosen.fullPath.empty()) {
+    // Cancelled: nothing is touched, nothing is sent. The port may have gone while the dialog
+    // was open: then nothing is created either.
+    if (chosen.ok && !chosen.fileName.empty() && !chosen.fullPath.empty() && MayStartRun()) {
         // Only a regular file is written: a pipe would hold this thread in the open for ever
         // and a device node would receive the flash contents.
         const std::string refusal = OutputRefusal(chosen.fullPath);
@@ -276,6 +274,7 @@ std::string COrloDlg::AbandonReadBack() {
 }
 
 void COrloDlg::OnCheckApplication() {
+    if (!MayStartRun()) return;
     m_txLen = READ_REQUEST_LEN;
     m_retryCount = 0;
     BuildReadRequest(m_txFrame.data(), CMD_CHECK, CHECK_BLOCK_ADDRESS);

@@ -1,0 +1,98 @@
+#include "run/Guards.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace orlo::run {
+
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+// File names are UTF-8 in this program, on every system.
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// "a map image", "a user image", "an application image".
+std::string AnImage(const std::string& word) {
+    const bool an = !word.empty() && std::string_view("aeio").find(word[0]) != std::string_view::npos;
+    return (an ? "an " : "a ") + word + " image";
+}
+
+// A file whose extension is another region's: a voice image chosen in the map region's dialog
+// (whose pattern the user can overrule by typing a name).
+std::optional<ImageDoubt> ForeignExtension(const FlashRegion& target, const std::string& path,
+                                           std::span<const uint8_t>) {
+    const auto belongs = RegionOfExtension(path);
+    if (!belongs || *belongs == target.id) return std::nullopt;
+    const FlashRegion& other = Region(*belongs);
+    const std::string word = RegionWord(other);
+    const std::string ext = PathOf(path).extension().string();
+    return ImageDoubt{
+        "This file has the extension of " + word + " data. Program it into the " +
+            RegionWord(target) + " region anyway?",
+        path + " is " + AnImage(word) + " (" + ext + "), not " + AnImage(RegionWord(target)) +
+            " (" + ExtensionOf(target) + ")"};
+}
+
+// Every check of the guard, in the order they are asked. A check of the file's contents takes
+// its first bytes from `head`.
+constexpr ImageCheck kImageChecks[] = {
+    ForeignExtension,
+};
+
+}  // namespace
+
+std::string ExtensionOf(const FlashRegion& region) {
+    // The filter is "description|pattern": the pattern's first "*.ext".
+    const std::string_view filter = region.openFilter;
+    const auto bar = filter.find('|');
+    if (bar == std::string_view::npos) return {};
+    const auto star = filter.find("*.", bar);
+    if (star == std::string_view::npos) return {};
+    const auto end = filter.find_first_of(";|", star);
+    return Lower(filter.substr(star + 1, end == std::string_view::npos ? end : end - star - 1));
+}
+
+std::string RegionWord(const FlashRegion& region) {
+    return Lower(region.name);
+}
+
+std::optional<RegionId> RegionOfExtension(const std::string& path) {
+    const std::string ext = Lower(PathOf(path).extension().string());
+    if (ext.empty()) return std::nullopt;
+    for (const FlashRegion& region : kFlashRegions)
+        if (ExtensionOf(region) == ext) return region.id;
+    return std::nullopt;
+}
+
+std::optional<ImageDoubt> DoubtAboutImage(const FlashRegion& target, const std::string& path) {
+    // Only a regular file is read: the open of a FIFO would wait for a writer for ever. What
+    // is not one is the load's to refuse.
+    std::vector<uint8_t> head;
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(PathOf(path), ec)) {
+        std::ifstream in(PathOf(path), std::ios::binary);
+        head.resize(kImageHeadBytes);
+        in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    }
+    for (ImageCheck check : kImageChecks)
+        if (auto doubt = check(target, path, head)) return doubt;
+    return std::nullopt;
+}
+
+std::string ImageQuestion(const FlashRegion& target, const std::string& path) {
+    const auto doubt = DoubtAboutImage(target, path);
+    return doubt ? doubt->question : std::string();
+}
+
+}  // namespace orlo::run
