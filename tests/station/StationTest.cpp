@@ -105,10 +105,11 @@ class StationTest : public ::testing::Test {
     Clock::time_point now_{std::chrono::hours(1)};
     ScriptedWatcher* watcher_ = nullptr;
     Recorder recorder_;
-    std::unique_ptr<Station> station_;
     std::map<std::string, std::shared_ptr<ScriptedRun::Control>> runs_;
     std::vector<std::string> startedFor_;
     std::vector<FinishedDevice> records_;
+    // Last, so it goes first: its destructor abandons running slots into the members above.
+    std::unique_ptr<Station> station_;
 };
 
 TEST_F(StationTest, EachPluggedDeviceIsProgrammedOnceAfterItsSettleAndThenWaitsForRemoval) {
