@@ -24,9 +24,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "app/OrloDlg.h"
 #include "app/Resource.h"
@@ -149,8 +152,18 @@ struct Rig {
     FuzzBackend serial;
     FuzzPorts ports;
     std::unique_ptr<COrloDlg> dlg;
+    std::string folder;  // a temporary folder of the rig's own, removed at exit
 
     Rig() {
+        char pattern[] = "/tmp/orlo-fuzz-receive-XXXXXX";
+        Check(::mkdtemp(pattern) != nullptr);
+        folder = pattern;
+        static std::string made;  // the rig lives to the end of the process: removed at exit
+        made = folder;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(made, ec);
+        });
         OrloEnvironment env;
         env.window = &window;
         env.serial = &serial;
@@ -202,9 +215,17 @@ struct Rig {
         d.m_imageOffset = (h[2] % (blocks + 1)) * BLOCK_SIZE;
         d.m_retryCount = (h[3] >> 4) & 3u;
         d.m_readBackActive = (h[3] & 1) != 0;
-        d.m_readBackPath = "/dev/null";
+        // The read-back and log files are the rig's own, emptied for every input, in its own
+        // folder: nothing the dialog does to them can reach a file of the system.
+        const auto readBack = OpenEmptied(folder + "/readback.bin", nullptr);
+        const auto logFile = OpenEmptied(folder + "/device.log", nullptr);
+        Check(readBack && logFile);
+        d.m_readBackPath = readBack->path;
+        d.m_readBackId = readBack->id;
+        d.m_readBackTarget = folder + "/readback-done.bin";
         d.m_logEnabled = (h[3] & 2) ? 1 : 0;
-        d.m_outputPath = "/dev/null";
+        d.m_outputPath = logFile->path;
+        d.m_logFileId = logFile->id;
         d.m_sweepReset = (h[3] & 8) ? 1 : 0;
         d.m_maxDelta = static_cast<int8_t>(h[6]) * 10;
         d.m_minDelta = static_cast<int8_t>(h[7]) * 10;

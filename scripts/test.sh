@@ -10,6 +10,17 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 bash scripts/setup.sh
 
+# Nothing the suite runs may touch the system's files: /dev/null must still be the character
+# device 1:3 when it ends, whichever way it ends (checked after each suite and on exit).
+check_dev_null() {
+  if [ ! -c /dev/null ] || [ "$(stat -c '%t:%T' /dev/null)" != "1:3" ]; then
+    echo "== FAILED: /dev/null is no longer the character device 1:3" \
+      "(now: $(stat -c '%F %t:%T' /dev/null 2>&1)); a test or fuzz target replaced it" >&2
+    return 1
+  fi
+}
+trap 'status=$?; check_dev_null || status=1; exit $status' EXIT
+
 run_suite() {
   local dir=$1
   shift
@@ -17,6 +28,7 @@ run_suite() {
   bash scripts/build.sh "$dir" "$@"
   echo "== $dir: tests"
   (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+  check_dev_null
 }
 
 export QT_QPA_PLATFORM=offscreen
@@ -34,6 +46,7 @@ if [ "${1:-}" != "--quick" ]; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_suite build-tsan -DORLO_SANITIZE=thread -DORLO_BUILD_BENCH=OFF -DORLO_BUILD_GUI=OFF
   bash scripts/fuzz-smoke.sh
+  check_dev_null
 fi
 if [ "${ORLO_SKIP_WINDOWS:-0}" != 1 ]; then
   # The Windows build, cross-compiled here, and its tests under Wine (ORLO_SKIP_WINDOWS=1 skips).

@@ -5,12 +5,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <system_error>
 
 #include "ExitCodes.h"
+#include "app/OutputFile.h"
 #include "Version.h"
 
 namespace orlo::cli {
@@ -66,29 +65,6 @@ json DeviceJson(const DeviceRecord& d) {
     return j;
 }
 
-std::string Why(const std::error_code& ec) {
-    return ec.message();
-}
-
-// The file a path names in the end: a symbolic link is followed, so the record replaces the
-// file it points to and the link stays.
-std::string Target(const std::string& path) {
-    std::error_code ec;
-    const fs::path resolved = fs::weakly_canonical(path, ec);
-    return ec ? path : resolved.string();
-}
-
-// A name beside `path` that no file has: the record is written there first.
-std::string TempBeside(const std::string& path) {
-    std::random_device random;
-    for (;;) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-        std::error_code ec;
-        if (!fs::exists(path + suffix, ec)) return path + suffix;
-    }
-}
-
 }  // namespace
 
 std::string IsoTime(std::chrono::system_clock::time_point when) {
@@ -115,21 +91,18 @@ RunReport::RunReport(std::string path, std::vector<std::string> commandLine, std
 
 std::string RunReport::Probe() const {
     std::error_code ec;
-    const fs::path p(m_path);
-    if (fs::is_directory(p, ec)) return "cannot write the report " + m_path + ": it is a directory";
+    const fs::path p = Utf8Path(m_path);
+    // Only a regular file takes the record: a pipe would hold the end of the run in its open,
+    // and a device node (or a Windows device name) would receive the text.
+    if (const std::string refusal = OutputRefusal(m_path); !refusal.empty())
+        return "cannot write the report " + m_path + ": " + refusal;
     const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
     if (!fs::is_directory(folder, ec))
         return "cannot write the report " + m_path + ": no such directory " + folder.string();
-    // A device or pipe (/dev/stdout, a FIFO) is written straight into at the end; opening it
-    // now could wait for a reader.
-    if (fs::exists(p, ec) && !fs::is_regular_file(p, ec)) return {};
-    // The record goes through a file beside it: that one must be creatable.
-    const std::string probe = TempBeside(Target(m_path));
-    {
-        std::ofstream out(probe, std::ios::binary | std::ios::trunc);
-        if (!out) return "cannot write the report " + m_path + ": " + std::strerror(errno);
-    }
-    fs::remove(probe, ec);
+    // The record goes through a new file beside it: that one must be creatable.
+    const std::optional<OwnFile> probe = CreateBeside(ResolvedOutput(m_path), ".probe");
+    if (!probe) return "cannot write the report " + m_path + ": " + std::strerror(errno);
+    RemoveOwned(*probe);
     return {};
 }
 
@@ -176,33 +149,10 @@ std::string RunReport::Document(int exitCode) const {
 }
 
 std::string RunReport::Write(int exitCode) const {
-    const std::string text = Document(exitCode);
-    std::error_code ec;
-    if (fs::exists(m_path, ec) && !fs::is_regular_file(m_path, ec)) {
-        // Not a file that can be replaced: renaming over /dev/stdout would replace the device.
-        std::ofstream out(m_path, std::ios::binary);
-        out << text;
-        out.flush();
-        if (!out) return "cannot write the report " + m_path + ": " + std::strerror(errno);
-        return {};
-    }
-    const std::string target = Target(m_path);
-    const std::string temp = TempBeside(target);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            fs::remove(temp, ec);
-            return "cannot write the report " + m_path + ": " + std::strerror(errno);
-        }
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return "cannot write the report " + m_path + ": " + Why(ec);
-    }
+    // Beside the file and renamed into its place, with the old file's owner and permissions.
+    std::string why;
+    if (!WriteWholeFile(m_path, Document(exitCode), &why))
+        return "cannot write the report " + m_path + ": " + why;
     return {};
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/OrloDlg.h"
 #include "support/DialogFixture.h"
+#include "support/TestSystem.h"
 
 namespace orlo::test {
 namespace {
@@ -33,8 +34,8 @@ TEST(IconOffset, CentresWithSignedDivisionTruncatedTowardZero) {
 class ReadLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = std::filesystem::path(::testing::TempDir()) / "orlo-readlog";
-        std::filesystem::create_directories(m_dir);
+        m_dir = test::MakeTempDir("orlo-readlog-");
+        ASSERT_FALSE(m_dir.empty());
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
 

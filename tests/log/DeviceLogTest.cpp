@@ -130,7 +130,8 @@ TEST_F(DeviceLogTest, CancelledSaveAsKeepsTheLogFile) {
 TEST_F(DeviceLogTest, UnwritableLogFileIsReportedAndLoggingStops) {
     const fs::path missing = dir / "no-such-dir" / "device.txt";
     SaveAs(missing);
-    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{"Can not write " + missing.string()});
+    const std::string noFolder = "Can not write " + missing.string() + ": No such file or directory";
+    EXPECT_EQ(wnd().BoxTexts(), std::vector<std::string>{noFolder});
     EXPECT_EQ(dlg().m_logEnabled, 0);
     EXPECT_TRUE(dlg().m_logPathText.empty());
 
@@ -149,7 +150,7 @@ TEST_F(DeviceLogTest, UnwritableLogFileIsReportedAndLoggingStops) {
     EXPECT_EQ(Entries(),
               (std::vector<std::string>{"Start Time : 2013:03:07:14:05:09", "third\r\n"}));
     EXPECT_EQ(wnd().BoxTexts(),
-              (std::vector<std::string>{"Can not write " + missing.string(),
+              (std::vector<std::string>{noFolder,
                                         "Can not write " + (sub / "device.txt").string()}));
     EXPECT_FALSE(fs::exists(sub));
 }

@@ -442,6 +442,39 @@ TEST_F(ReadBackTest, FileThatCannotBeAppendedStopsTheRun) {
     EXPECT_TRUE(f.TakeWrites().empty());
 }
 
+// The read-back writes, measures and removes only the partial file it created: when its name
+// leads elsewhere (a link someone put there, a pipe, a path the dialog never created), the
+// blocks stop and whatever is there, and whatever it leads to, stays as it is.
+TEST_F(ReadBackTest, OnlyItsOwnPartialFileIsTouched) {
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim, std::ios::binary) << "precious";
+    const fs::path file = dir / "app.bin";
+    Start(&COrloDlg::OnReadApplication, file);
+    Deliver(ReadReply(0x1A, 0x3C3000, BlockData(0)));
+    const fs::path partial = file.string() + ".partial";
+    ASSERT_EQ(fs::file_size(partial), BLOCK_SIZE);
+    fs::remove(partial);
+    if (!MakeLink(victim, partial)) GTEST_SKIP() << "this system cannot make links";
+    Deliver(ReadReply(0x1A, 0x3C4000, BlockData(1)));
+    EXPECT_FALSE(dlg().m_readBackActive);
+    EXPECT_EQ(ReadAll(victim), "precious");
+    EXPECT_TRUE(fs::is_symlink(partial));
+    EXPECT_FALSE(fs::exists(file));
+
+    // A run the dialog never set up (as a fuzzer injects it): the path is not its file, so
+    // ending the run leaves it alone, even when it is empty or not a regular file.
+    const fs::path fifo = dir / "fifo";
+    const fs::path empty = dir / "empty";
+    std::ofstream(empty).close();
+    for (const fs::path& path : {empty, fifo}) {
+        if (path == fifo && !test::MakeFifo(fifo.string())) continue;
+        dlg().m_readBackPath = path.string();
+        dlg().m_readBackActive = true;
+        dlg().OnClosePort();
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << path;
+    }
+}
+
 TEST_F(ReadBackTest, NakResendsTheIdenticalRequestFourTimes) {
     const Bytes nak = {0x04, 0x00, 0x07, 0x15, 0x00, 0x00, 0x03};
     const Bytes ack = {0x04, 0x00, 0x07, 0x06, 0x00, 0x00, 0x03};

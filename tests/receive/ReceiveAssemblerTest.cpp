@@ -13,6 +13,7 @@
 
 #include "protocol/Crc16.h"
 #include "receive/ReceiveTestSupport.h"
+#include "support/TestSystem.h"
 
 namespace orlo::test {
 namespace {
@@ -285,9 +286,13 @@ TEST_F(ReceiveTest, FramesTooShortForTheirConsumerAreNotHandedToIt) {
 }
 
 TEST_F(ReceiveTest, ReadDataShorterThanAWholeBlockIsNotHandedOn) {
-    const auto path = std::filesystem::path(::testing::TempDir()) / "orlo-receive-short-read.bin";
-    std::filesystem::remove(path);
-    dlg().m_readBackPath = path.string();
+    const auto dir = test::MakeTempDir("orlo-receive-");
+    ASSERT_FALSE(dir.empty());
+    const auto path = dir / "short-read.bin";
+    const auto file = CreateExclusive(path.string(), {});  // as the Save dialog's choice does
+    ASSERT_TRUE(file);
+    dlg().m_readBackPath = file->path;
+    dlg().m_readBackId = file->id;
     dlg().m_readBackActive = true;
     dlg().m_txFrame[3] = 0x1A;  // the application's read request was the last frame sent
     dlg().m_imageBase = 0x3C3000;
@@ -304,7 +309,7 @@ TEST_F(ReceiveTest, ReadDataShorterThanAWholeBlockIsNotHandedOn) {
     FeedChunked(f, whole);
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(std::filesystem::file_size(path), BLOCK_SIZE);
-    std::filesystem::remove(path);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(ReceiveTest, ConsumerErrorIsReportedAndTheNextUnitStartsClean) {

@@ -98,7 +98,7 @@ void COrloDlg::OnReadLogAndSave() {
         // The file is read through and nothing of it is kept. One that cannot be opened is
         // left alone.
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-            std::fopen(chosen.fullPath.c_str(), "rb"), &std::fclose);
+            OpenUtf8(chosen.fullPath, "rb"), &std::fclose);
         if (file) {
             m_wnd->BeginWaitCursor();
             static constexpr std::size_t kChunk = 64 * 1024;

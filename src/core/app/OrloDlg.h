@@ -12,6 +12,7 @@
 
 #include "app/ByteArray.h"
 #include "app/Controls.h"
+#include "app/OutputFile.h"
 #include "app/Resource.h"
 #include "app/Window.h"
 #include "protocol/Protocol.h"
@@ -176,6 +177,7 @@ public:
     int32_t m_mouseX = 0;
     int32_t m_mouseY = 0;
     std::string m_outputPath;  // the log file
+    FileIdentity m_logFileId;  // which file SaveAs created or emptied there
     int32_t m_logEnabled = 0;
     uint8_t m_progress = 0;
     std::string m_logPathText;
@@ -202,6 +204,7 @@ public:
     // m_readBackPath, a new file beside the chosen one (m_readBackTarget), which replaces the
     // chosen file when the region is complete; m_readBackPath then names the chosen file.
     std::string m_readBackPath;
+    FileIdentity m_readBackId;  // the partial file the read-back created (or the finished one)
     std::string m_readBackTarget;
     bool m_readBackActive = false;
     // How much of the region the next read-back reads: 0 the whole region; otherwise only the

@@ -1,7 +1,7 @@
 // The device's text lines: the log list box and the log file, with start-time stamps.
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "app/OrloDlg.h"
 #include "app/OutputFile.h"
@@ -19,22 +19,13 @@ constexpr const char* kSaveAsFilter = "Text File(*.txt) | *.txt | 모든파일(*
 
 // Appends one line to the log file. The file is opened and closed for every line, so a line
 // already written stays in the file whatever happens later. Binary mode with our own CR LF,
-// so the file looks the same on every platform. False when the line could not be stored whole
-// (a full disk shows up at the write or at the close that flushes it).
-bool AppendLogText(const std::string& path, const std::string& text) {
-    if (path.empty()) return false;
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) return false;
+// so the file looks the same on every platform. Only the file SaveAs created or emptied takes
+// the lines: when the name leads elsewhere now (another file, a link, a device), nothing is
+// written. False when the line could not be stored whole.
+bool AppendLogText(const OwnFile& file, const std::string& text) {
+    if (file.path.empty()) return false;
     const std::string stored = LogFileText(text);
-    const bool written = std::fwrite(stored.data(), 1, stored.size(), f) == stored.size();
-    return (std::fclose(f) == 0) && written;
-}
-
-// Creates the file empty, or truncates it. False when it cannot be created.
-bool CreateEmptyFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    return std::fclose(f) == 0;
+    return AppendOwned(file, stored.data(), stored.size());
 }
 
 // Appends the strftime result of `format` for `when`; an empty result adds nothing.
@@ -64,16 +55,18 @@ void COrloDlg::OnSaveAs() {
     // A cancelled dialog leaves the log as it was: the file chosen before keeps receiving lines.
     if (chosen.ok && !chosen.fileName.empty() && !chosen.fullPath.empty()) {
         // Only a regular file takes the lines: a pipe would hold this thread in the open.
-        const std::string refusal = OutputRefusal(chosen.fullPath);
-        if (!refusal.empty()) {
-            AfxMessageBox("Can not write " + chosen.fullPath + ": " + refusal);
-        } else if (CreateEmptyFile(chosen.fullPath)) {
-            m_outputPath = chosen.fullPath;
+        // A link is followed here, once, by the rule the system keeps for links; the lines
+        // then go to the file it led to.
+        std::string why;
+        const std::optional<OwnFile> file = OpenEmptied(chosen.fullPath, &why);
+        if (file) {
+            m_outputPath = file->path;
+            m_logFileId = file->id;
             m_logPathText = chosen.fullPath;
             m_logEnabled = 1;
         } else {
             // Logging stays as it was rather than pointing at a file nobody can write.
-            AfxMessageBox("Can not write " + chosen.fullPath);
+            AfxMessageBox("Can not write " + chosen.fullPath + (why.empty() ? "" : ": " + why));
         }
     }
     UpdateData(false);
@@ -83,7 +76,8 @@ void COrloDlg::OnDeviceLine() {
     m_lineText.clear();
     // The line is the unit the receive assembler completed: its length is m_rxExpected.
     const std::size_t len = std::min<std::size_t>(m_rxExpected, m_rxFrame.size());
-    if (len > 0 && m_rxFrame[0] == 'R') {
+    // Only a number report is rewritten; every other line is shown as the device sent it.
+    if (IsNumberReport(m_rxFrame.data(), len)) {
         m_lineText = RewriteRLine(m_rxFrame.data(), len);
     } else {
         m_lineText.assign(reinterpret_cast<const char*>(m_rxFrame.data()), len);
@@ -93,7 +87,7 @@ void COrloDlg::OnDeviceLine() {
 }
 
 void COrloDlg::LogToFile(const std::string& text) {
-    if (AppendLogText(m_outputPath, text)) return;
+    if (AppendLogText({m_outputPath, m_logFileId}, text)) return;
     // Lines must not vanish in silence: say so once and stop logging to that file; the list
     // keeps showing the lines, and a new SaveAs starts logging again.
     m_logEnabled = 0;

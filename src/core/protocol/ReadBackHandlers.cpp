@@ -1,7 +1,6 @@
 // Read-back of whole flash regions into a file, and the application check block.
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/OrloDlg.h"
@@ -33,22 +32,6 @@ void BuildReadRequest(uint8_t* frame, uint8_t command, uint32_t address) {
     frame[8] = 0x00;
     frame[9] = 0x00;
     frame[10] = FRAME_END;
-}
-
-// Creates the file empty, or truncates it. False when it cannot be created.
-bool CreateEmptyFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    return std::fclose(f) == 0;
-}
-
-// Appends one block by its own open, write and close. False when any of them fails.
-bool AppendBlock(const std::string& path, const uint8_t* data, std::size_t count) {
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) return false;
-    const bool written = std::fwrite(data, 1, count, f) == count;
-    const bool closed = std::fclose(f) == 0;
-    return written && closed;
 }
 
 // The bytes of whole blocks that hold `length` bytes.
@@ -110,17 +93,17 @@ void COrloDlg::StartReadBack(const ReadBackRow& row) {
         // The blocks go to a new file beside the chosen one (beside a link's target); the
         // chosen file is replaced only when the whole region has arrived.
         const std::string target = ResolvedOutput(chosen.fullPath);
-        const std::string partial =
-            refusal.empty() ? FreeNameBeside(target, kPartialSuffix) : std::string();
+        // It is created new, never through a link, as private as the file it will replace.
+        const std::optional<OwnFile> partial =
+            refusal.empty() ? CreateBeside(target, kPartialSuffix) : std::nullopt;
         if (!refusal.empty()) {
             AfxMessageBox(CanNotWrite(chosen.fullPath) + ": " + refusal);
-        } else if (partial.empty() || !CreateEmptyFile(partial)) {
+        } else if (!partial) {
             AfxMessageBox(CanNotWrite(chosen.fullPath));
         } else {
-            // The partial file is as private as the file it will replace.
-            CopyPermissions(target, partial);
             const FlashRegion& region = Region(row.region);
-            m_readBackPath = partial;
+            m_readBackPath = partial->path;
+            m_readBackId = partial->id;
             m_readBackTarget = target;
             // A length reads only the blocks that hold it; the file is cut to it.
             const uint32_t length = m_readBackLength == 0
@@ -150,6 +133,7 @@ void COrloDlg::StartVerify(const ReadBackRow& row, std::vector<uint8_t> image) {
     const auto bytes = static_cast<uint32_t>(image.size());
     m_verify.Begin(region.base, std::move(image));
     m_readBackPath.clear();
+    m_readBackId = {};
     m_readBackTarget.clear();
     m_verifying = true;
     BeginReadRequests(row, bytes, m_verify.PaddedBytes());
@@ -199,7 +183,8 @@ void COrloDlg::OnReadData() {
             return;
         }
         m_verify.Record(m_imageOffset, block);
-    } else if (!AppendBlock(m_readBackPath, block, BytesOfBlock(m_imageOffset, m_readBackBytes))) {
+    } else if (!AppendOwned({m_readBackPath, m_readBackId}, block,
+                            BytesOfBlock(m_imageOffset, m_readBackBytes))) {
         // Stop rather than lose blocks: the partial file keeps what was appended so far, and
         // the chosen file stays as it was.
         const std::string partial = m_readBackPath;
@@ -235,7 +220,7 @@ void COrloDlg::OnReadData() {
         return;
     }
     std::string why;
-    if (!ReplaceFile(m_readBackPath, m_readBackTarget, &why)) {
+    if (!ReplaceWith({m_readBackPath, m_readBackId}, m_readBackTarget, &why)) {
         // Every block is there, only the last step failed: say where they are.
         m_progress = 0;
         AfxMessageBox(CanNotWrite(m_readBackTarget) + " (" + why + "); the " +
@@ -261,15 +246,22 @@ std::string COrloDlg::AbandonReadBack() {
         m_verifying = false;  // nothing was written
         return {};
     }
-    std::error_code ec;
-    const auto kept = std::filesystem::file_size(Utf8Path(m_readBackPath), ec);
-    if (ec || kept == 0) {
+    // Only the partial file this read-back created is looked at or removed: when its name
+    // no longer leads to it (or it cannot be looked at), whatever is there now stays.
+    const OwnFile partial{m_readBackPath, m_readBackId};
+    const std::optional<uint64_t> kept = OwnedSize(partial);
+    if (!kept) {
+        return "Reading stopped: " + m_readBackPath + " is no longer the file the blocks went to; " +
+               m_readBackTarget + " is unchanged";
+    }
+    if (*kept == 0) {
         // Nothing was read: no empty file is left behind.
-        std::filesystem::remove(Utf8Path(m_readBackPath), ec);
+        RemoveOwned(partial);
         m_readBackPath.clear();
+        m_readBackId = {};
         return {};
     }
-    return "Reading stopped: " + std::to_string(kept) + " of " + std::to_string(m_readBackBytes) +
+    return "Reading stopped: " + std::to_string(*kept) + " of " + std::to_string(m_readBackBytes) +
            " bytes are kept in " + m_readBackPath + "; " + m_readBackTarget + " is unchanged";
 }
 

@@ -208,7 +208,7 @@ namespace {
 
 // The whole file, or nothing with the reason in `message`.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* message) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenUtf8(path, "rb");
     if (!f) {
         *message = kBmpCannotOpen;
         return std::nullopt;
