@@ -336,6 +336,34 @@ TEST(ImageLoadingTest, UnopenableUnreadableAndEmptyFilesAreRefusedBeforeAnything
     }
 }
 
+// A file the system measures as 0 bytes but that yields bytes when read (the files of /proc)
+// is read as a stream: staged whole when it fits, refused as too big when it does not.
+TEST(ImageLoadingTest, AFileMeasuredAsEmptyIsReadAsAStream) {
+    const std::string proc = "/proc/self/status";
+    std::error_code ec;
+    if (!fs::is_regular_file(proc, ec) || fs::file_size(proc, ec) != 0)
+        GTEST_SKIP() << "no /proc on this system";
+    for (const bool fits : {true, false}) {
+        DialogFixture f;
+        f.OpenFakePort();
+        f.TakeWrites();
+        f.wnd().QueueFileDialog(fits ? proc : "/proc/self/smaps");
+        if (fits)
+            f.dlg().OnProgramApplication();  // a few hundred bytes
+        else
+            f.dlg().OnProgramUser();  // the memory map of any program passes 4096 bytes
+        if (fits) {
+            EXPECT_TRUE(f.wnd().boxes.empty());
+            EXPECT_GT(f.dlg().m_imageSize, 0u);
+            EXPECT_EQ(f.dlg().m_image.GetAt(0), 'N');  // "Name:"
+            EXPECT_EQ(f.TakeWrites().size(), 1u);       // the start frame
+        } else {
+            EXPECT_EQ(f.wnd().BoxTexts(), std::vector<std::string>{"Map data is too BIG!!!"});
+            EXPECT_TRUE(f.TakeWrites().empty());
+        }
+    }
+}
+
 // Without a port the Program button says so before its file dialog: nothing is staged, and no
 // port (never opened, or closed) is written to.
 TEST(ImageLoadingTest, WithNoPortOpenNothingIsChosenStagedOrWritten) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/OrloDlg.h"
 #include "images/FlashRegion.h"
@@ -83,7 +84,7 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
         return;
     }
     errno = 0;
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(OpenUtf8(path, "rb"));
     if (!file) {
         // The file is fine when the process has run out of descriptors: say so, or the
         // user looks for a fault in the image.
@@ -107,6 +108,26 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
             return;
         }
     }
+    // A file the system measures as 0 bytes may still yield bytes when read (the files of
+    // /proc and /sys are made as they are read): it is read as a stream, up to one byte
+    // beyond the region's size, and only one that yields nothing is empty.
+    std::vector<uint8_t> streamed;
+    if (length == 0) {
+        streamed.resize(static_cast<std::size_t>(region.maxSize) + 1);
+        std::size_t got = 0;
+        while (got < streamed.size()) {
+            const std::size_t n = std::fread(streamed.data() + got, 1, streamed.size() - got,
+                                             file.get());
+            if (n == 0) break;
+            got += n;
+        }
+        if (std::ferror(file.get())) {
+            AfxMessageBox("Can not read " + path);
+            return;
+        }
+        streamed.resize(got);
+        length = got;
+    }
     if (length == 0) {
         AfxMessageBox("The image file is empty: " + path);
         return;
@@ -125,6 +146,10 @@ void COrloDlg::StartProgramming(const FlashRegion& region) {
     // meanwhile is programmed as measured; one that shrank or failed is refused.
     uint8_t* dest = m_image.Range(0, size);
     std::size_t done = 0;
+    if (!streamed.empty()) {
+        std::copy(streamed.begin(), streamed.end(), dest);
+        done = streamed.size();
+    }
     while (done < size) {
         const std::size_t want = std::min<std::size_t>(kReadChunk, size - done);
         const std::size_t got = std::fread(dest + done, 1, want, file.get());
