@@ -47,6 +47,29 @@ INSTANTIATE_TEST_SUITE_P(
         RLineCase{"OnlyTheLetter", "R", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Only a line shaped as a number report is rewritten; the device's words that happen to
+// begin with R are its own text.
+TEST(RLineShape, OnlyNumberReportsAreRewritten) {
+    struct Case {
+        const char* line;
+        bool report;
+    };
+    const Case cases[] = {
+        {"R 0A,1F,3C,7\r\n", true}, {"R FFFFFFFF,\r\n", true}, {"R:12,34,\r\n", true},
+        {"R  0 A , 1 F ,\r\n", true}, {"R 1,\r2,\n", true},     {"R 10,\n\r", true},
+        {"Reset done\r\n", false},   {"Ready\r\n", false},     {"R\r\n", false},
+        {"R \r\n", false},           {"R ,,\r\n", false},      {"RF5,\r\n", false},
+        {"R ff,1\r\n", false},       {"R 12, ok\r\n", false},  {"r 12,\r\n", false},
+        {"ROM 3,\r\n", false},       {"R", false},              {"", false},
+    };
+    for (const Case& c : cases) {
+        const std::string line = c.line;
+        EXPECT_EQ(IsNumberReport(reinterpret_cast<const uint8_t*>(line.data()), line.size()),
+                  c.report)
+            << line;
+    }
+}
+
 TEST(LogFileText, EveryLfBecomesCrLf) {
     EXPECT_EQ(LogFileText("OK\r\n"), "OK\r\r\n");
     EXPECT_EQ(LogFileText("Start Time : 2013:03:07:14:05:09\n"),

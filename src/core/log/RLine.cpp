@@ -1,6 +1,24 @@
 #include "log/RLine.h"
 
+#include <cctype>
+
 namespace orlo {
+
+bool IsNumberReport(const uint8_t* line, std::size_t len) {
+    std::size_t end = len;
+    while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n')) --end;
+    if (end < 3 || line[0] != 'R') return false;
+    const uint8_t separator = line[1];
+    if (std::isalnum(separator) || separator == '\r' || separator == '\n') return false;
+    bool digit = false;
+    for (std::size_t i = 2; i < end; ++i) {
+        const uint8_t c = line[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        if (!hex && c != ',' && c != ' ' && c != '\r' && c != '\n') return false;
+        digit = digit || hex;
+    }
+    return digit;
+}
 
 std::string RewriteRLine(const uint8_t* line, std::size_t len) {
     std::string out;

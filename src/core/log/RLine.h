@@ -8,6 +8,13 @@
 
 namespace orlo {
 
+// True when a device line has the shape of a number report: 'R', one separator (a blank or
+// another character that is neither a letter nor a digit), then only upper-case hexadecimal
+// digits, commas, blanks and line ends, with at least one digit. Only such a
+// line is rewritten; any other line beginning with R ("Reset done", "Ready") is the device's
+// own text and is kept as received.
+bool IsNumberReport(const uint8_t* line, std::size_t len);
+
 // Rewrites a device line that begins with 'R': bytes [0] and [1] (the letter and the blank
 // after it) are not carried over; from byte [2] on, every number ended by a comma is written in
 // signed decimal followed by the comma, blanks vanish, CR and LF stay where they are. The
