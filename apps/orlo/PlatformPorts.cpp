@@ -20,6 +20,28 @@ bool IsComName(const std::string& portArg) {
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
+// A name the dialog's port list shows whole: "COM" and one or two digits.
+bool IsListName(const std::string& comName) {
+    return IsComName(comName) && comName.size() <= 5;
+}
+
+// The entry a session chooses in its own port list for `port` of `list`: its COM name when the
+// list shows it whole, else the first two-digit name no port of the list has. Every session
+// has a list of its own, so a gang of any size needs no more names than one list holds.
+std::string ListNameFor(const std::vector<PortInfo>& list, const PortInfo& port) {
+    if (IsListName(port.comName)) return port.comName;
+#ifdef _WIN32
+    return {};  // the port is opened by its list entry's number: no other name may stand in
+#endif
+    for (int n = 1; n <= 99; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        if (std::none_of(list.begin(), list.end(),
+                         [&](const PortInfo& p) { return p.comName == name; }))
+            return name;
+    }
+    return {};
+}
+
 bool IsSerialChoice(const std::string& portArg) {
     return portArg.rfind(kSerialPrefix, 0) == 0;
 }
@@ -77,12 +99,15 @@ int MatchPort(const std::vector<PortInfo>& list, const std::string& portArg,
     }
     if (IsComName(portArg)) {
         const std::string name = "COM" + portArg.substr(3);
-        // The port list shows at most two digits of a number: a longer one cannot be chosen.
-        if (name.size() > 5) {
+#ifdef _WIN32
+        // Windows opens the port by the number the list entry carries, which has two digits
+        // at most: a longer one would open another port.
+        if (!IsListName(name)) {
             *error = {ExitCode::PortFailure,
                       name + " cannot be chosen: the port list shows COM1 to COM99 only"};
             return -1;
         }
+#endif
         for (std::size_t i = 0; i < list.size(); ++i)
             if (list[i].comName == name) return static_cast<int>(i);
         *error = {ExitCode::PortFailure,
@@ -136,7 +161,8 @@ Endpoints MakeEndpoints(const std::vector<std::string>& portArgs) {
             result.usageError = portArgs[j] == portArgs[i]
                                     ? "the port " + portArgs[i] + " is given more than once"
                                     : portArgs[j] + " and " + portArgs[i] + " are the same port (" +
-                                          port.comName + ", " + port.devicePath + "): give it once";
+                                          (port.comName.empty() ? "" : port.comName + ", ") +
+                                          port.devicePath + "): give it once";
             return result;
         }
         chosenKeys.push_back(key);
@@ -144,12 +170,23 @@ Endpoints MakeEndpoints(const std::vector<std::string>& portArgs) {
         PortEndpoint endpoint;
         endpoint.label = portArgs[i];
         endpoint.comName = port.comName;
+        endpoint.listName = ListNameFor(list, port);
         endpoint.serialNumber = port.serialNumber;
         endpoint.vendorId = port.vendorId;
         endpoint.productId = port.productId;
         endpoint.path = port.devicePath;
+        if (endpoint.listName.empty()) {
+            result.ports.push_back(std::nullopt);
+            result.errors.push_back({ExitCode::PortFailure,
+                                     portArgs[i] + " cannot be chosen: the port list shows "
+                                                   "COM1 to COM99 only, and all are taken"});
+            continue;
+        }
+        // This session's list: the reading of the table, with its port under its list name.
+        std::vector<PortInfo> own = list;
+        own[static_cast<std::size_t>(index)].comName = endpoint.listName;
         endpoint.table =
-            std::make_unique<SnapshotPortTable>(MakeSystemPortTable(paths), open, list);
+            std::make_unique<SnapshotPortTable>(MakeSystemPortTable(paths), open, std::move(own));
         endpoint.backend = MakeSerialBackend(*endpoint.table);
         result.ports.push_back(std::move(endpoint));
         result.errors.push_back({});

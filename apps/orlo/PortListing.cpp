@@ -27,7 +27,7 @@ std::vector<std::string> PortListingLines(const std::vector<PortInfo>& ports) {
     std::vector<std::vector<std::string>> rows = {
         {"COM", "DEVICE", "USB ID", "SERIAL", "DRIVER", "PRODUCT", "LINK"}};
     for (const PortInfo& p : ports) {
-        rows.push_back({p.comName, p.devicePath,
+        rows.push_back({p.comName.empty() ? "-" : p.comName, p.devicePath,
                         p.vendorId.empty() ? "-" : p.vendorId + ":" + p.productId,
                         OrDash(p.serialNumber), OrDash(p.driver), OrDash(What(p)),
                         OrDash(p.byId.empty() ? p.byPath : p.byId)});

@@ -35,7 +35,12 @@ struct CommandSpec : run::RunStep {
 // A port as the command line names it, with the table and backend that reach it.
 struct PortEndpoint {
     std::string label;    // as the user wrote it: a device path or a COM name
-    std::string comName;  // the name the port table gives it, as the port list shows it
+    std::string comName;  // the name the port table gives it (empty: it has none)
+    // The entry the session chooses in its own port list: the COM name, or (for a port the
+    // table lists without one, as in a large gang) a name of that session's list alone.
+    std::string listName;
+    // How messages name the port: its COM name, else its device.
+    std::string ShownName() const { return comName.empty() ? path : comName; }
     std::string path;     // its device
     std::string serialNumber;  // its USB adapter's serial number, where the table knows it
     std::string vendorId, productId;  // its USB adapter's ids, where the table knows them

@@ -67,7 +67,8 @@ TEST(PortMatchTest, ChoosesByComNameSerialNumberOrDevice) {
     };
     const std::vector<PortInfo> list = {
         port("COM10", "c:188:0", "A50285BI"), port("COM11", "c:188:1", "0001"),
-        port("COM12", "c:188:2", "0001"), port("COM40", "c:166:0", "")};
+        port("COM12", "c:188:2", "0001"), port("COM40", "c:166:0", ""),
+        port("COM123", "c:188:3", ""), port("", "c:136:7", "")};
     struct Case {
         std::string arg, key;
         int index;
@@ -81,7 +82,11 @@ TEST(PortMatchTest, ChoosesByComNameSerialNumberOrDevice) {
         {"serial:", "", -1, "no port has the serial number"},
         {"serial:FFFF", "", -1, "no port has the serial number FFFF"},
         {"COM41", "", -1, "COM41 is not a serial port of this system"},
-        {"COM100", "", -1, "COM1 to COM99"},
+        // A table's name of any length is chosen whole; a port without one, by its device.
+        {"COM123", "", 4, ""},
+        {"COM12", "", 2, ""},
+        {"COM100", "", -1, "COM100 is not a serial port of this system"},
+        {"/dev/pts/7", "c:136:7", 5, ""},
         {"/dev/null", "c:1:3", -1, "/dev/null cannot be listed as a serial port"},
     };
     for (const Case& c : cases) {

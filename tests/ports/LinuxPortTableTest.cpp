@@ -80,7 +80,7 @@ TEST(LinuxPortTableTest, NamesFollowTheKernelNamesAndSkipPhantomsAndConsoles) {
     sys.AddUsb("ttyUSB0", "0403", "6001", "FT232R USB UART");
     sys.AddUsb("ttyUSB3", "067b", "2303", "");
     sys.AddUsb("ttyACM1", "2341", "0043", "Uno");
-    sys.AddUsb("ttyUSB30", "0403", "6001", "too far");  // beyond COM39: left out
+    sys.AddUsb("ttyUSB30", "0403", "6001", "too far");  // beyond COM39: listed, no COM name
     sys.AddTty("ttyS0", "serial8250", "4");             // a real 16550A
     sys.AddTty("ttyS1", "serial8250", "0");             // phantom slot
     sys.AddTty("ttyS2", "", "4");                       // no driver bound
@@ -95,7 +95,8 @@ TEST(LinuxPortTableTest, NamesFollowTheKernelNamesAndSkipPhantomsAndConsoles) {
     const auto list = table.Enumerate();
     // In COM-number order; other UARTs numbered by name from COM70.
     EXPECT_EQ(Names(list),
-              (std::vector<std::string>{"COM1", "COM10", "COM13", "COM41", "COM70", "COM71"}));
+              (std::vector<std::string>{"COM1", "COM10", "COM13", "COM41", "COM70", "COM71", ""}));
+    EXPECT_EQ(list.back().devicePath, (sys.Dev() / "ttyUSB30").string());
     auto m = ByName(list);
     EXPECT_EQ(m["COM1"].devicePath, (sys.Dev() / "ttyS0").string());
     EXPECT_EQ(m["COM1"].valueName, "ttyS0");
@@ -180,19 +181,23 @@ TEST(LinuxPortTableTest, PortArgumentsAreNamedByTheirDevice) {
     EXPECT_EQ(NamePortArgument("ttyNoSuchPort").deviceKey, "");
 }
 
-TEST(LinuxPortTableTest, ExtraPathsStopAtCom99) {
+// No limit but the system's own: the names end at COM99, the ports do not.
+TEST(LinuxPortTableTest, ExtraPathsBeyondCom99AreListedWithoutAComName) {
     FakeTtys sys;
     LinuxPortTable table(Env(""), sys.Source());
-    for (int i = 0; i < 25; ++i) {
+    for (int i = 0; i < 130; ++i) {
         const std::string p = (sys.root / ("pty" + std::to_string(i))).string();
         FakeTtys::Write(p, "");
         table.AddExtraPath(p);
     }
     const auto list = table.Enumerate();
-    ASSERT_EQ(list.size(), 20u);
+    ASSERT_EQ(list.size(), 130u);
     EXPECT_EQ(list.front().comName, "COM80");
-    EXPECT_EQ(list.back().comName, "COM99");
-    EXPECT_EQ(list.back().devicePath, (sys.root / "pty19").string());
+    EXPECT_EQ(list[19].comName, "COM99");
+    EXPECT_EQ(list[19].devicePath, (sys.root / "pty19").string());
+    EXPECT_EQ(list[20].comName, "");
+    EXPECT_EQ(list.back().devicePath, (sys.root / "pty129").string());
+    EXPECT_EQ(table.Resolve("COM9"), "");
 }
 
 TEST(LinuxPortTableTest, OpenFailsOnlyWithNoTtysAndNoExtraPaths) {

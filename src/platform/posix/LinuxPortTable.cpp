@@ -23,6 +23,7 @@ constexpr int kOtherFirst = 70;   // other real UARTs: COM70 ..
 constexpr int kOtherCount = 10;   // .. COM79
 constexpr int kExtraFirst = 80;   // extra paths: COM80 ..
 constexpr int kExtraLast = 99;    // .. COM99
+constexpr int kNoComName = 1 << 30;  // listed, without a COM name: after every named port
 
 // The number after `prefix` in a kernel name ("ttyUSB3" -> 3), or -1.
 int NumberAfter(const std::string& name, const std::string& prefix) {
@@ -109,22 +110,22 @@ std::vector<LinuxPortTable::Candidate> LinuxPortTable::SystemPorts() const {
     for (const TtyRecord& tty : m_ttys()) {
         // Only ports with a driver-bound device; virtual consoles, ptmx and the like have none.
         if (tty.driver.empty()) continue;
-        Candidate c{0, Entry(tty.kernelName, tty.devNode, "")};
+        Candidate c{kNoComName, Entry(tty.kernelName, tty.devNode, "")};
         c.info.deviceKey = DeviceKey(tty.devNode);
         if (c.info.deviceKey.empty()) continue;  // no device node
         const int usb = NumberAfter(tty.kernelName, "ttyUSB");
         const int acm = NumberAfter(tty.kernelName, "ttyACM");
-        if (usb >= 0 || acm >= 0) {
-            if (std::max(usb, acm) >= kUsbCount) continue;
-            c.comNumber = usb >= 0 ? kUsbFirst + usb : kAcmFirst + acm;
-        } else if (!IsRealUart(tty)) {
-            continue;
-        }
+        const int uart = NumberAfter(tty.kernelName, "ttyS");
+        if (usb < 0 && acm < 0 && !IsRealUart(tty)) continue;
         DescribeTty(tty, &c.info);
-        if (c.comNumber > 0) {
+        // A port beyond its range has no COM name, but it is listed all the same: a gang
+        // names its ports by their paths.
+        if (usb >= 0 || acm >= 0) {
+            if (std::max(usb, acm) < kUsbCount)
+                c.comNumber = usb >= 0 ? kUsbFirst + usb : kAcmFirst + acm;
             ports.push_back(std::move(c));
-        } else if (const int s = NumberAfter(tty.kernelName, "ttyS"); s >= 0 && s < kOnboardCount) {
-            c.comNumber = kOnboardFirst + s;
+        } else if (uart >= 0 && uart < kOnboardCount) {
+            c.comNumber = kOnboardFirst + uart;
             ports.push_back(std::move(c));
         } else {
             others.push_back(std::move(c));
@@ -134,23 +135,25 @@ std::vector<LinuxPortTable::Candidate> LinuxPortTable::SystemPorts() const {
     std::sort(others.begin(), others.end(), [](const Candidate& a, const Candidate& b) {
         return a.info.valueName < b.info.valueName;
     });
-    for (std::size_t i = 0; i < others.size() && i < static_cast<std::size_t>(kOtherCount); ++i) {
-        others[i].comNumber = kOtherFirst + static_cast<int>(i);
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        if (i < static_cast<std::size_t>(kOtherCount)) others[i].comNumber = kOtherFirst + static_cast<int>(i);
         ports.push_back(std::move(others[i]));
     }
     return ports;
 }
+
 std::vector<PortInfo> LinuxPortTable::Enumerate() {
     std::vector<Candidate> ports = SystemPorts();
 
     // Extra paths take their number from their place in the list, so one that goes away, or
-    // leads to a port listed already (under any spelling), does not rename the others.
+    // leads to a port listed already (under any spelling), does not rename the others. Those
+    // beyond the range are listed without a COM name.
     std::vector<std::string> seen;
     for (const auto& p : ports) seen.push_back(p.info.deviceKey);
     int number = kExtraFirst;
     for (const ExtraPath& extra : ExtraPaths()) {
-        if (number > kExtraLast) break;
-        const int com = number++;
+        const int com = number <= kExtraLast ? number : kNoComName;
+        ++number;
         const std::string key = DeviceKey(extra.path);
         if (key.empty() || std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
         seen.push_back(key);
@@ -161,11 +164,13 @@ std::vector<PortInfo> LinuxPortTable::Enumerate() {
         ports.push_back({com, std::move(info)});
     }
 
-    std::sort(ports.begin(), ports.end(),
-              [](const Candidate& a, const Candidate& b) { return a.comNumber < b.comNumber; });
+    // By COM number; the ports without one follow in the order found.
+    std::stable_sort(ports.begin(), ports.end(), [](const Candidate& a, const Candidate& b) {
+        return a.comNumber < b.comNumber;
+    });
     std::vector<PortInfo> list;
     for (auto& p : ports) {
-        p.info.comName = ComName(p.comNumber);
+        if (p.comNumber != kNoComName) p.info.comName = ComName(p.comNumber);
         list.push_back(std::move(p.info));
     }
     return list;

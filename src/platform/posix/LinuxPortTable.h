@@ -9,7 +9,8 @@
 //   ttyACM0 .. ttyACM29     -> COM40 .. COM69  (USB modem-class devices)
 //   other real UARTs        -> COM70 .. COM79  (ttyS9 and up, ttyAMA*, ...; sorted by name)
 //   extra paths             -> COM80 .. COM99  (ORLO_EXTRA_PORTS in order, then AddExtraPath)
-// A port that does not fit its range is left out, so no name ever has more than two digits.
+// No name ever has more than two digits: a port that does not fit its range is listed without
+// a COM name (after the named ones), and a gang or station names it by its path.
 // An extra path's number is its place in the list of extra paths, so one that is missing, or
 // leads to a port listed already, leaves the names of the others as they are.
 // Phantom UARTs (a ttyS entry the kernel reserves without hardware behind it: port type 0)
