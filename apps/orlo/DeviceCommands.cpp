@@ -16,13 +16,18 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "Commands.h"
 #include "GangRunner.h"
 #include "Interrupt.h"
 #include "PlatformPorts.h"
 #include "app/OutputFile.h"
+#include "images/ImageFormat.h"
 #include "RunReport.h"
 #include "RunRows.h"
 #include "record/Manifest.h"
@@ -48,22 +53,38 @@ std::chrono::milliseconds Millis(double seconds) {
     return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000.0)));
 }
 
+// Names from the command line are UTF-8 (on Windows too, see CommandLineArguments): every path
+// made from one says so, and every path turned back into text is UTF-8 again.
+std::string Utf8Text(const fs::path& p) {
+    const std::u8string text = p.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string Absolute(const std::string& path) {
     std::error_code ec;
-    const fs::path p = fs::absolute(path, ec);
-    return ec ? path : p.lexically_normal().string();
+    const fs::path p = fs::absolute(Utf8Path(path), ec);
+    return ec ? path : Utf8Text(p.lexically_normal());
+}
+
+// Whether the process may read `path` (never opened: a pipe would hold the open).
+bool Readable(const std::string& path) {
+#ifdef _WIN32
+    return ::_waccess(Utf8Path(path).wstring().c_str(), 4) == 0;
+#else
+    return ::access(path.c_str(), R_OK) == 0;
+#endif
 }
 
 // A file the command reads: it must exist and be a regular, readable file.
 bool CheckInput(Reporter& reporter, const std::string& path) {
     std::error_code ec;
-    const auto status = fs::status(path, ec);
+    const auto status = fs::status(Utf8Path(path), ec);
     std::string problem;
     if (!fs::exists(status))
         problem = "no such file";
     else if (fs::is_directory(status))
         problem = "it is a directory";
-    else if (::access(path.c_str(), R_OK) != 0)
+    else if (!Readable(path))
         problem = "permission denied";
     if (problem.empty()) return true;
     reporter.Error(-1, "cannot read " + path + ": " + problem);
@@ -75,10 +96,10 @@ bool CheckInput(Reporter& reporter, const std::string& path) {
 // its open and a device node would receive the data.
 bool CheckOutput(Reporter& reporter, const std::string& path) {
     std::error_code ec;
-    const fs::path p(path);
+    const fs::path p = Utf8Path(path);
     std::string problem = OutputRefusal(path);
     if (problem.empty() && !p.parent_path().empty() && !fs::is_directory(p.parent_path(), ec))
-        problem = "no such directory " + p.parent_path().string();
+        problem = "no such directory " + Utf8Text(p.parent_path());
     if (problem.empty()) return true;
     reporter.Error(-1, "cannot write " + path + ": " + problem);
     return false;
@@ -273,22 +294,29 @@ int RunSimple(const OutputOptions& output, const DeviceArgs& device, const Comma
     return Conclude(reporter, record, run.outcomes, run.code);
 }
 
-// A new file in the system's temporary folder for a read-back that goes to standard output.
-std::string TempReadBackPath() {
+// A new folder of our own in the system's temporary folder (only we may enter it) for a
+// read-back that goes to standard output; the dialog writes its file inside. Empty when none
+// can be made.
+fs::path PrivateTempFolder() {
     std::random_device random;
     std::error_code ec;
-    const fs::path folder = fs::temp_directory_path(ec);
-    for (;;) {
+    const fs::path base = fs::temp_directory_path(ec);
+    if (ec) return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
         char name[48];
-        std::snprintf(name, sizeof name, "orlo-read-%08x.bin", static_cast<unsigned>(random()));
-        const fs::path path = (ec ? fs::path(".") : folder) / name;
-        if (!fs::exists(path, ec)) return path.string();
+        std::snprintf(name, sizeof name, "orlo-read-%08x", static_cast<unsigned>(random()));
+        const fs::path folder = base / name;
+        if (!fs::create_directory(folder, ec)) continue;  // taken (or not creatable): another
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+        if (!ec) return folder;
+        fs::remove(folder, ec);
     }
+    return {};
 }
 
 // The bytes of `path` on standard output; empty on success, else the sentence why not.
 std::string CopyToStdout(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     if (!in) return {};  // nothing was read: nothing to pass on
     BinaryStdout();
     std::vector<char> buffer(64 * 1024);
@@ -365,8 +393,14 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
             doubt && !what.force)
             return refusal(ExitCode::Usage, doubt->sentence + "; give --force to program it into " +
                                                 RegionWord(region) + " anyway");
+        // A firmware container (HEX, S-record, ELF) would be programmed as its text or headers.
+        if (const auto format = DetectImageFileFormat(image.path); format && !what.force) {
+            return refusal(ExitCode::FileProblem,
+                           ImageFormatRefusal(image.path, *format) +
+                               ", or give --force to program it as it is");
+        }
         std::error_code ec;
-        const uint64_t size = fs::file_size(image.path, ec);
+        const uint64_t size = fs::file_size(Utf8Path(image.path), ec);
         // Only a regular file is read here: a pipe would hold the command before the dialog
         // refuses it.
         std::error_code kind;
@@ -440,15 +474,26 @@ int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId regi
     command.kind = CommandKind::Read;
     command.region = region;
     command.length = length;
-    // Standard output: the region is read into a file of its own first, so the dialog writes
-    // a file as it always does, and goes out when the run ends.
-    command.path = toStdout ? TempReadBackPath() : Absolute(outFile);
+    // Standard output: the region is read into a file of its own first, in a folder of our
+    // own, so the dialog writes a file as it always does; it goes out when the run completes.
+    // A run that does not complete sends nothing and keeps nothing: standard output takes
+    // only a whole region.
+    fs::path folder;
+    if (toStdout) {
+        folder = PrivateTempFolder();
+        if (folder.empty()) {
+            reporter.Error(-1, "cannot make a temporary folder for the region read to -");
+            return Conclude(reporter, record, {}, ToInt(ExitCode::FileProblem));
+        }
+    }
+    command.path = toStdout ? Utf8Text(folder / "region.bin") : Absolute(outFile);
     if (toStdout) command.shownPath = "-";
     PortsRun run = RunOnPorts(output, device, {command}, reporter, record);
     if (toStdout) {
-        const std::string problem = CopyToStdout(command.path);
+        const bool whole = run.code == ToInt(ExitCode::Completed);
+        const std::string problem = whole ? CopyToStdout(command.path) : std::string();
         std::error_code ec;
-        fs::remove(command.path, ec);
+        fs::remove_all(folder, ec);
         if (!problem.empty()) {
             reporter.Error(-1, problem);
             if (run.code == ToInt(ExitCode::Completed)) run.code = ToInt(ExitCode::FileProblem);

@@ -420,9 +420,12 @@ void Reporter::Result(int port, const Outcome& o) {
     }
     if (o.file.empty()) return;
     if (o.partial) {
+        // Standard output takes only a whole region: the bytes of one that did not complete
+        // are not kept anywhere.
         Error(port, "partial read-back: " + std::to_string(o.fileBytes) + " of " +
-                        std::to_string(o.expectedBytes) + " bytes kept in " +
-                        (o.file == "-" ? std::string("standard output") : o.file));
+                        std::to_string(o.expectedBytes) +
+                        (o.file == "-" ? std::string(" bytes read, none written to standard output")
+                                       : " bytes kept in " + o.file));
     } else if (o.code == ExitCode::Completed && o.file != "-") {
         // Standard output gets the bytes after the run; the command says when they are out.
         Note(port, std::to_string(o.fileBytes) + " bytes written to " + o.file);

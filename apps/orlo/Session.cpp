@@ -13,6 +13,7 @@ Session::Session(EventLoop& loop, PortEndpoint endpoint, Reporter& reporter,
     setup.serial = m_endpoint.backend.get();
     setup.ports = m_endpoint.table.get();
     setup.comName = m_endpoint.comName;
+    setup.listName = m_endpoint.listName;
     setup.path = m_endpoint.path;
     setup.now = std::move(now);
     m_run = std::make_unique<run::Run>(std::move(setup));

@@ -2,10 +2,13 @@
 // desktop window, on a console window layer, so every text and every byte on the wire is the
 // window's own.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,6 +71,9 @@ const CLI::Validator kPortNamed(
 CLI::Validator Seconds(bool zeroAllowed) {
     return CLI::Validator(
         [zeroAllowed](std::string& text) -> std::string {
+            if (text.empty())
+                return "SEC must be a number of seconds from " +
+                       std::string(zeroAllowed ? "0" : "above 0") + " to 1000000, not empty";
             double value = 0;
             std::size_t used = 0;
             try {
@@ -113,14 +119,18 @@ const std::map<std::string, ProgressMode> kProgressModes = {
     {"none", ProgressMode::None},
 };
 
+constexpr const char* kLogTimeoutHelp =
+    "End the log (exit status 4) when the device has sent no line and no frame for SEC "
+    "seconds. 0: wait forever";
+
 // --port and --timeout of a command that talks to one device.
-void AddDeviceOptions(CLI::App* cmd, Device& device) {
+void AddDeviceOptions(CLI::App* cmd, Device& device, const char* timeoutHelp = kTimeoutHelp) {
     cmd->add_option("-p,--port", device.port, kPortHelp)
         ->check(kPortNamed)
         ->required()
         ->envname("ORLO_PORT")
         ->type_name("DEV");
-    cmd->add_option("-t,--timeout", device.timeout, kTimeoutHelp)
+    cmd->add_option("-t,--timeout", device.timeout, timeoutHelp)
         ->check(Seconds(true))
         ->capture_default_str()
         ->type_name("SEC");
@@ -209,6 +219,44 @@ std::string OneLineUsage(const CLI::App* sub) {
     return usage + (optional ? " [OPTIONS]" : "");
 }
 
+// The options that take a value, in every spelling. A value given as the next argument never
+// begins with "--" (nor is it one of the short options): "--port --timeout 3" is a --port
+// without its value, not a port named "--timeout". A value that does begin so is written
+// whole: --port=--odd.
+const std::vector<std::string> kValueOptions = {
+    "-p", "--port", "-t", "--timeout", "-o", "--output", "-d", "--duration", "-b", "--bits",
+    "--progress", "--report", "-n", "--name", "--db", "--since", "--failures", "--match",
+    "--slots-dir", "--count", "-m", "--manifest", "--settle"};
+
+bool LooksLikeOption(const std::string& arg) {
+    if (arg.rfind("--", 0) == 0) return arg.size() > 2;
+    return arg.size() == 2 && arg[0] == '-' && std::isalpha(static_cast<unsigned char>(arg[1]));
+}
+
+struct MissingValue {
+    std::string option;      // as written
+    std::string subcommand;  // the command it was given to, if any
+};
+
+// The first value option whose value is missing (the arguments end, or an option follows).
+std::optional<MissingValue> FindMissingValue(const std::vector<std::string>& args,
+                                             const CLI::App& app) {
+    std::string subcommand;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") break;  // the rest are positionals
+        if (subcommand.empty() && !LooksLikeOption(arg) && arg.rfind('-', 0) != 0) {
+            for (const CLI::App* sub : app.get_subcommands({}))
+                if (sub->get_name() == arg) subcommand = arg;
+        }
+        if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) == kValueOptions.end())
+            continue;
+        if (i + 1 >= args.size() || LooksLikeOption(args[i + 1])) return MissingValue{arg, subcommand};
+        ++i;  // the value
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -270,6 +318,7 @@ int main(int argc, char** argv) {
                      std::string(kPortHelp) + ". Repeat for several; default: every listed port")
         ->check(kPortNamed)
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->envname("ORLO_PORT")
         ->type_name("DEV");
@@ -318,7 +367,8 @@ int main(int argc, char** argv) {
         ->type_name("SEC");
     bool force = false;
     program->add_flag("-f,--force", force,
-                      "Program FILE even when its extension belongs to another region");
+                      "Program FILE even when its extension belongs to another region, or when it "
+                      "looks like an Intel HEX, S-record or ELF file rather than raw bytes");
 
     // read
     Device readDevice;
@@ -374,7 +424,8 @@ int main(int argc, char** argv) {
         "log",
         "Print the text lines the device sends (lines starting with R rewritten to "
         "decimal) until Ctrl+C or --duration");
-    AddDeviceOptions(log, logDevice);
+    logDevice.timeout = 0;  // a device may be silent for long: the log waits unless told
+    AddDeviceOptions(log, logDevice, kLogTimeoutHelp);
     log->add_option("-o,--output", logFile,
                     "Also write the lines to FILE exactly as the window's SaveAs log file "
                     "(replaced when it exists)")
@@ -478,6 +529,7 @@ int main(int argc, char** argv) {
                      "slot of its place on the hub (its /dev/serial/by-path link); on Windows a "
                      "COM name too. Repeat for several")
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->type_name("VID:PID[:SERIAL]");
     stationCmd
@@ -502,6 +554,17 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->type_name("SEC");
 
+    if (const auto missing = FindMissingValue(arguments, app)) {
+        const CLI::App* sub = missing->subcommand.empty()
+                                  ? nullptr
+                                  : app.get_subcommand(missing->subcommand);
+        std::cerr << "orlo: " << missing->option << " needs a value (one that begins with -- is "
+                  << "written " << missing->option << "=--VALUE)\n"
+                  << OneLineUsage(sub) << "\n"
+                  << "run 'orlo " << (sub ? sub->get_name() + " " : std::string())
+                  << "--help' for more\n";
+        return ToInt(ExitCode::Usage);
+    }
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::CallForHelp& e) {

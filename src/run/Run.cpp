@@ -136,11 +136,12 @@ bool Run::OpenPort() {
     const int count = m_window.ComboGetCount(IDC_COMBO_PORT);
     for (int i = count > 0 ? 1 : 0; i < count && chosen < 0; ++i) {
         std::string item;
-        if (m_window.ComboGetLBText(IDC_COMBO_PORT, i, &item) && item == m_setup.comName)
+        if (m_window.ComboGetLBText(IDC_COMBO_PORT, i, &item) &&
+            item == (m_setup.listName.empty() ? m_setup.comName : m_setup.listName))
             chosen = i;
     }
     if (chosen < 0) {
-        const std::string detail = m_setup.comName + " is not in the port list";
+        const std::string detail = ShownName() + " is not in the port list";
         Notify([&](RunObserver& o) { o.OnError(detail, {}); });
         Finish(ExitCode::PortFailure, {}, detail);
         return false;
@@ -184,7 +185,7 @@ void Run::Start(std::vector<RunStep> steps) {
         }
     }
     if (!OpenPort()) return;
-    Notify([&](RunObserver& o) { o.OnOpened(m_setup.comName, m_setup.path); });
+    Notify([&](RunObserver& o) { o.OnOpened(ShownName(), m_setup.path); });
 #ifndef _WIN32
     std::error_code ec;
     m_nodeSeen = !m_setup.path.empty() && std::filesystem::exists(m_setup.path, ec);
@@ -200,8 +201,12 @@ void Run::Start(std::vector<RunStep> steps) {
 }
 
 void Run::BeginStep() {
+    // After the settle the timeout keeps counting from the open: --timeout bounds the whole
+    // wait, the wait for a quiet line included.
+    const bool settled = m_state == RunState::Settling;
     SetState(RunState::Running);
-    m_stepStart = m_lastReply = m_lastSendAt = m_setup.now();
+    m_stepStart = m_lastSendAt = m_setup.now();
+    if (!settled) m_lastReply = m_stepStart;
     m_expectedCompletion.clear();
     m_clicked = false;
     m_sawBlockPhase = false;
@@ -317,17 +322,28 @@ void Run::Poll() {
         Finish(ExitCode::Timeout, {}, kDeviceGone);
         return;
     }
+    // The log's own timeout: nothing at all, no frame and no line, for that long.
+    if (kind == StepKind::Log && m_policy.timeout.count() > 0 &&
+        now - m_lastReply >= m_policy.timeout) {
+        const std::string detail =
+            "timeout: the device has sent no line or frame for " + Seconds(m_policy.timeout);
+        const std::string hint = "check the device's power and cable, and that " + ShownName() +
+                                 " is its port";
+        Notify([&](RunObserver& o) { o.OnError(detail, hint); });
+        Finish(ExitCode::Timeout, {}, detail);
+        return;
+    }
     if (!AwaitingReply()) return;
     if (!m_waitNamed && now - m_lastReply >= m_policy.waitHint) {
         m_waitNamed = true;
         const std::string hint =
-            "waiting for the device on " + m_setup.comName + " to answer " + LastFrame() + "...";
+            "waiting for the device on " + ShownName() + " to answer " + LastFrame() + "...";
         Notify([&](RunObserver& o) { o.OnWaiting(hint); });
     }
     if (m_policy.timeout.count() > 0 && now - m_lastReply >= m_policy.timeout) {
         const std::string detail = "timeout: the device has not answered for " +
                                    Seconds(m_policy.timeout) + " (" + LastFrame() + ")";
-        const std::string hint = "check the device's power and cable, that " + m_setup.comName +
+        const std::string hint = "check the device's power and cable, that " + ShownName() +
                                  " is its port, and that it is ready to be programmed";
         Notify([&](RunObserver& o) { o.OnError(detail, hint); });
         Finish(ExitCode::Timeout, {}, detail);
@@ -564,6 +580,8 @@ void Run::OnStatusText(const std::string&) {
 }
 
 void Run::OnProgressPos(int) {
+    if (m_inRx && !m_steps.empty() && Step().kind == StepKind::Log)
+        m_lastReply = m_setup.now();  // any frame keeps a log's timeout away
     // The bar is set once after every complete frame, while its code is still in place.
     if (m_inRx) {
         const uint8_t code = m_dlg->m_rxCode;
@@ -592,6 +610,7 @@ void Run::OnProgressPos(int) {
 
 void Run::OnLogEntry(const std::string& text) {
     const bool logging = !m_steps.empty() && Step().kind == StepKind::Log;
+    if (logging) m_lastReply = m_setup.now();  // so does any line
     const std::string line = PrintableLine(text);
     Notify([&](RunObserver& o) { o.OnDeviceLine(line, logging); });
 }

@@ -111,8 +111,11 @@ struct RunSetup {
     IWindow* window = nullptr;
     ISerialBackend* serial = nullptr;
     IPortTable* ports = nullptr;
-    std::string comName;  // the port as the port list shows it
+    std::string comName;  // the port as the port list shows it (empty: the table gives none)
     std::string path;     // its device node (port loss), may be empty
+    // The entry to choose in the port list when it is not `comName`: a name of this run's own
+    // list for a port without a COM name (a gang beyond COM99).
+    std::string listName;
     std::function<std::chrono::steady_clock::time_point()> now;
     std::function<std::time_t()> wallClock;
 };
@@ -190,6 +193,8 @@ class Run : private RunWindowListener {
     bool AwaitingReply() const;
     bool LineGone() const;
     std::string LastFrame() const;
+    // How messages name the port: its COM name, else its device.
+    std::string ShownName() const { return m_setup.comName.empty() ? m_setup.path : m_setup.comName; }
     void AddFrameContext(unsigned sends);
     const RunStep& Step() const { return m_steps[m_stepIndex]; }
 

@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -419,9 +421,30 @@ std::shared_ptr<ISerialTransport> PosixSerialBackend::Open(const std::string& po
         device = name + " (" + path + ")";
     }
 
+    // The terminals and consoles of the system itself are character devices of a tty driver
+    // too, but never a port a device is plugged into: /dev/tty (this program's own terminal),
+    // /dev/console, /dev/ptmx and the virtual consoles /dev/tty0 .. /dev/tty63.
+    struct stat node {};
+    const bool exists = ::stat(path.c_str(), &node) == 0;
+    if (exists && S_ISCHR(node.st_mode)) {
+        const unsigned maj = major(node.st_rdev);
+        const unsigned min = minor(node.st_rdev);
+        if ((maj == 5 && min <= 2) || (maj == 4 && min < 64)) {
+            out = {SerialError::NotASerialDevice,
+                   device + " is not a serial port: it is a terminal or console of this system."};
+            return nullptr;
+        }
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        out = DescribeOpenFailure(errno, path, device, "opened");
+        const int err = errno;
+        if (exists && (err == ENXIO || err == ENODEV)) {
+            // The node is there; the driver has no device behind it.
+            out = {SerialError::NotFound, device + " exists, but no device is behind it: it is "
+                                                   "not a serial port, or its adapter is gone."};
+            return nullptr;
+        }
+        out = DescribeOpenFailure(err, path, device, "opened");
         return nullptr;
     }
     auto fail = [&](int err, const char* action) -> std::shared_ptr<ISerialTransport> {
