@@ -226,7 +226,7 @@ std::string OneLineUsage(const CLI::App* sub) {
 const std::vector<std::string> kValueOptions = {
     "-p", "--port", "-t", "--timeout", "-o", "--output", "-d", "--duration", "-b", "--bits",
     "--progress", "--report", "-n", "--name", "--db", "--since", "--failures", "--match",
-    "--slots-dir", "--count", "-m", "--manifest", "--settle"};
+    "--slots-dir", "--count", "-m", "--manifest", "--settle", "-l", "--length"};
 
 bool LooksLikeOption(const std::string& arg) {
     if (arg.rfind("--", 0) == 0) return arg.size() > 2;
