@@ -27,7 +27,6 @@
 #include "Interrupt.h"
 #include "PlatformPorts.h"
 #include "app/OutputFile.h"
-#include "images/ImageFormat.h"
 #include "RunReport.h"
 #include "RunRows.h"
 #include "record/Manifest.h"
@@ -393,12 +392,6 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
             doubt && !what.force)
             return refusal(ExitCode::Usage, doubt->sentence + "; give --force to program it into " +
                                                 RegionWord(region) + " anyway");
-        // A firmware container (HEX, S-record, ELF) would be programmed as its text or headers.
-        if (const auto format = DetectImageFileFormat(image.path); format && !what.force) {
-            return refusal(ExitCode::FileProblem,
-                           ImageFormatRefusal(image.path, *format) +
-                               ", or give --force to program it as it is");
-        }
         std::error_code ec;
         const uint64_t size = fs::file_size(Utf8Path(image.path), ec);
         // Only a regular file is read here: a pipe would hold the command before the dialog

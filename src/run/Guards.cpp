@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+#include "images/ImageFormat.h"
+
 namespace orlo::run {
 
 namespace {
@@ -43,10 +45,24 @@ std::optional<ImageDoubt> ForeignExtension(const FlashRegion& target, const std:
             " (" + ExtensionOf(target) + ")"};
 }
 
+// A firmware container (Intel HEX, S-record, ELF) where raw bytes belong: the device would be
+// programmed with its text or headers.
+std::optional<ImageDoubt> ContainerFormat(const FlashRegion& target, const std::string& path,
+                                          std::span<const uint8_t> head) {
+    const auto format = DetectImageFormat(head.data(), head.size());
+    if (!format) return std::nullopt;
+    const std::string name = ImageFormatName(*format);
+    return ImageDoubt{"This file looks like " + name + ", not raw bytes: the device would receive "
+                          "its " + (*format == ImageFormat::Elf ? "headers" : "text") +
+                          ". Program it into the " + RegionWord(target) + " region anyway?",
+                      ImageFormatRefusal(path, *format)};
+}
+
 // Every check of the guard, in the order they are asked. A check of the file's contents takes
 // its first bytes from `head`.
 constexpr ImageCheck kImageChecks[] = {
     ForeignExtension,
+    ContainerFormat,
 };
 
 }  // namespace

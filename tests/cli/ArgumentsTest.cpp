@@ -76,9 +76,9 @@ TEST_F(CliTest, WhatIsNotAFileOrNotARawImageIsRefusedBeforeThePortOpens) {
     const std::vector<Case> cases = {
         {{"--report", fifo, "check", "--port", port}, 5, "it is not a regular file"},
         {{"--report", "/dev/null", "check", "--port", port}, 5, "it is not a regular file"},
-        {{"program", "application", hex, "--port", port}, 5, "is an Intel HEX file"},
-        {{"program", "map", srec, "--port", port}, 5, "is a Motorola S-record file"},
-        {{"program", "voice", elf, "--port", port}, 5, "is an ELF file"},
+        {{"program", "application", hex, "--port", port}, 2, "is an Intel HEX file"},
+        {{"program", "map", srec, "--port", port}, 2, "is a Motorola S-record file"},
+        {{"program", "voice", elf, "--port", port}, 2, "is an ELF file"},
         {{"check", "--port", "/dev/tty"}, 3, "(/dev/tty) is not a serial port"},
     };
     for (const Case& c : cases) {

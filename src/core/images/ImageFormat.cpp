@@ -1,11 +1,6 @@
 #include "images/ImageFormat.h"
 
-#include <array>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
-#include "app/OutputFile.h"
 
 namespace orlo {
 
@@ -66,17 +61,6 @@ std::string ImageFormatRefusal(const std::string& path, ImageFormat format) {
            ", not a raw image: the device would receive its " +
            (format == ImageFormat::Elf ? "headers" : "text") +
            " as flash contents. Convert it to raw bytes (a .bin) first";
-}
-
-std::optional<ImageFormat> DetectImageFileFormat(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(Utf8Path(path), ec)) return std::nullopt;  // no wait
-    std::FILE* f = OpenUtf8(path, "rb");
-    if (!f) return std::nullopt;
-    std::array<uint8_t, 64> head{};
-    const std::size_t n = std::fread(head.data(), 1, head.size(), f);
-    std::fclose(f);
-    return DetectImageFormat(head.data(), n);
 }
 
 }  // namespace orlo

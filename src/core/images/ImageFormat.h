@@ -24,11 +24,7 @@ std::optional<ImageFormat> DetectImageFormat(const uint8_t* head, std::size_t co
 std::string ImageFormatName(ImageFormat format);
 
 // The sentence that refuses `path` in that format: what it is, that the device takes raw bytes
-// and what to do ("... give --force to program it anyway" is the caller's to add).
+// and what to do (how to insist is the caller's to add).
 std::string ImageFormatRefusal(const std::string& path, ImageFormat format);
-
-// The format of the file at `path` (UTF-8), by its first bytes; nullopt when it cannot be read
-// or is raw bytes.
-std::optional<ImageFormat> DetectImageFileFormat(const std::string& path);
 
 }  // namespace orlo
