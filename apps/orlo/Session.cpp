@@ -36,9 +36,6 @@ void Session::Start(const std::vector<CommandSpec>& steps) {
     const CommandSpec& command = steps.front();
     run::RunPolicy policy;
     policy.timeout = command.timeout;
-    policy.settle = command.settle;
-    policy.settleLimit = command.settleLimit;
-    policy.grace = command.grace;
     m_run->SetPolicy(policy);
     m_kind = command.kind;
     m_run->Start(std::vector<run::RunStep>(steps.begin(), steps.end()));

@@ -27,9 +27,6 @@ using run::TooBigContext;
 // A command: the run's step, and how the command line supervises it.
 struct CommandSpec : run::RunStep {
     std::chrono::milliseconds timeout{10000};  // no reply for this long ends the run (0: never)
-    std::chrono::milliseconds settle{10};
-    std::chrono::milliseconds settleLimit{1000};
-    std::chrono::milliseconds grace{10};
 };
 
 // A port as the command line names it, with the table and backend that reach it.

@@ -145,26 +145,28 @@ void Device::TakeByte(uint8_t b, std::vector<Exchange>& done) {
 
 Exchange Device::Handle(std::vector<uint8_t> frame) {
     Exchange ex;
-    const uint64_t number = ++m_stats.frames;
+    ++m_stats.frames;
     ++m_stats.perCode[frame[3]];
+    const uint64_t number = frame[3] == CMD_CHECK ? 0 : ++m_stats.numbered;
+    const auto hit = [number](uint32_t n) { return number != 0 && number == n; };
     const Faults& faults = m_options.faults;
 
-    if (number == faults.silentFrame) {
+    if (hit(faults.silentFrame)) {
         ++m_stats.silenced;
         ex.frame = std::move(frame);
         return ex;
     }
 
     bool refuse = false;
-    if (number == faults.nakFrame && faults.nakCount > 0) {
+    if (hit(faults.nakFrame) && faults.nakCount > 0) {
         m_nakFrame = frame;
         m_naksLeft = faults.nakCount - 1;
         refuse = true;
     } else if (m_naksLeft > 0 && frame == m_nakFrame) {
         --m_naksLeft;
         refuse = true;
-    } else {
-        m_naksLeft = 0;  // another frame ends the run
+    } else if (number != 0) {
+        m_naksLeft = 0;  // another frame ends the run (a check request between does not)
     }
     std::vector<uint8_t> reply = refuse ? NakFrame() : Answer(frame);
     if (reply.size() == static_cast<std::size_t>(FRAME_MIN_LEN) && reply[3] == RSP_NAK)
@@ -178,18 +180,18 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
         reply[reply.size() - 3] = 0;
         reply[reply.size() - 2] = 0;
     }
-    if (number == faults.corruptFrame && faults.corruptOffset < reply.size())
+    if (hit(faults.corruptFrame) && faults.corruptOffset < reply.size())
         reply[faults.corruptOffset] ^= 0xFF;
 
-    if (number == 1) {
+    if (m_stats.frames == 1) {
         if (m_options.greetingLogStart) ex.out.push_back(LogStartFrame());
         for (const auto& line : m_options.greetingLines) ex.out.push_back(TextLine(line));
     }
-    if (number == faults.oversizeFrame) ex.out.push_back(OversizeFrame());
+    if (hit(faults.oversizeFrame)) ex.out.push_back(OversizeFrame());
     if (!faults.lineBeforeReply.empty()) ex.out.push_back(TextLine(faults.lineBeforeReply));
-    if (number == faults.duplicateFrame) ex.out.push_back(reply);
+    if (hit(faults.duplicateFrame)) ex.out.push_back(reply);
     ex.out.push_back(std::move(reply));
-    if (number == faults.hangUpAfter) {
+    if (hit(faults.hangUpAfter)) {
         ex.hangUp = true;
         m_hungUp = true;
         m_rx.clear();

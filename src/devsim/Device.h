@@ -39,7 +39,10 @@
 namespace orlo::devsim {
 
 // Faults the device can be told to commit. Frame numbers count every complete frame received
-// since construction (good or bad), starting at 1; 0 switches a numbered fault off. Faults
+// since construction (good or bad) but the check requests, starting at 1; 0 switches a
+// numbered fault off. A tool may ask for the check block around every run to prove that the
+// line is in step; leaving those requests out keeps "the n-th frame" the n-th frame of the
+// runs themselves (the start frame of the first run is frame 1). Faults
 // combine: the same frame may, for instance, get a text line, the oversized frame and a
 // corrupted reply.
 struct Faults {
@@ -97,6 +100,7 @@ struct DeviceOptions {
 // Counters since construction. perCode counts complete frames by their code byte [3].
 struct DeviceStats {
     uint64_t frames = 0;        // complete frames received
+    uint64_t numbered = 0;      // of them, those the numbered faults count (not check requests)
     uint64_t garbageBytes = 0;  // bytes skipped while hunting for a start byte
     uint64_t acks = 0;          // ACK frames sent
     uint64_t naks = 0;          // NAK frames sent

@@ -4,8 +4,10 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/OutputFile.h"
+#include "protocol/Crc16.h"
 #include "protocol/Protocol.h"
 #include "protocol/ReadBack.h"
 #include "run/WireWatch.h"
@@ -15,23 +17,33 @@ namespace orlo::run {
 namespace {
 
 constexpr uint32_t kWmLButtonUp = 0x0202;  // the queued mouse message of a click
-// A reply that an earlier run left on the line shifts every answer by one, and the answer still
-// owed to the last frame then comes about one reply time after the run seemed complete: the
-// line time of that frame and of a reply, plus the device's own time to answer. The grace is
-// those line times plus three times the slowest the device took to answer in this run.
-constexpr int kGraceReplies = 3;
-constexpr auto kGraceCapWithoutTimeout = std::chrono::seconds(10);
+constexpr unsigned kPollTimerId = 0x5255;  // the run's own window timer (the dialog uses 1)
+constexpr uint32_t kCheckDataMinLen = 27;  // a check data frame that holds its 16 bytes
 
 constexpr const char* kNotConfirmed =
-    "not confirmed: the device sent a further reply after the run had ended, so a reply of an "
-    "earlier run may have been taken for one of this run; run the command again";
+    "not confirmed: the device answered a frame of this run out of step (a reply of an earlier "
+    "frame came late or twice), so its answers cannot be matched to this run's frames; run "
+    "the command again";
+constexpr const char* kWindowNotConfirmed =
+    "This run is not confirmed: the device's answers came out of step with the frames sent, so "
+    "what it stored cannot be trusted. Repeat the run.";
 constexpr const char* kDeviceGone =
-    "the device has gone away: the line was hung up or the port has vanished";
+    "the port went away: the line was hung up, the device node vanished or the device ended "
+    "the connection";
 
-// How long COUNT bytes take on the device line (8N1: ten bits a byte).
-Run::Clock::duration LineTime(int32_t count) {
-    const auto micros = static_cast<int64_t>(std::max<int32_t>(count, 0)) * 10 * 1000000 / LINE_BAUD;
-    return std::chrono::duration_cast<Run::Clock::duration>(std::chrono::microseconds(micros));
+bool IsRegionFamily(uint8_t code) {
+    const uint8_t family = code & 0xF0;
+    return family == CMD_FAMILY_APPLICATION || family == CMD_FAMILY_VOICE ||
+           family == CMD_FAMILY_MAP || family == CMD_FAMILY_USER;
+}
+uint8_t Op(uint8_t code) {
+    return code & 0x0F;
+}
+// The frames the device answers with ACK or NAK.
+bool AnsweredByAck(uint8_t sent) {
+    if (sent == CMD_FINISH || sent == CMD_SWEEP_SET) return true;
+    return IsRegionFamily(sent) &&
+           (Op(sent) == CMD_START || Op(sent) == CMD_WRITE || Op(sent) == CMD_VERIFY);
 }
 
 std::string Lower(std::string_view text) {
@@ -63,12 +75,18 @@ const char* StateName(RunState state) {
     switch (state) {
         case RunState::Idle:
             return "idle";
-        case RunState::Settling:
-            return "settling";
+        case RunState::Starting:
+            return "starting";
+        case RunState::Aligning:
+            return "aligning";
         case RunState::Running:
             return "running";
-        case RunState::Confirming:
-            return "confirming";
+        case RunState::ProvingResend:
+            return "proving-resend";
+        case RunState::ProvingEnd:
+            return "proving-end";
+        case RunState::Countdown:
+            return "countdown";
         case RunState::Ended:
             return "ended";
         case RunState::Closed:
@@ -82,24 +100,84 @@ std::string TooBigContext(uint64_t size, uint64_t limit) {
            " bytes";
 }
 
+// The serial backend the dialog's port object opens through: every frame the dialog writes
+// passes the run first, which may hold the first frame of a step back until the line is
+// aligned.
+class Run::Backend : public ISerialBackend {
+  public:
+    Backend(ISerialBackend& inner, Run& run) : m_inner(inner), m_run(run) {}
+    std::shared_ptr<ISerialTransport> Open(const std::string& portName,
+                                           SerialOpenResult* result) override {
+        auto transport = m_inner.Open(portName, result);
+        if (!transport) return transport;
+        return std::make_shared<Transport>(std::move(transport), m_run);
+    }
+    std::shared_ptr<TransferEvent> CreateTransferEvent() override {
+        return m_inner.CreateTransferEvent();
+    }
+
+  private:
+    class Transport : public ISerialTransport {
+      public:
+        Transport(std::shared_ptr<ISerialTransport> inner, Run& run)
+            : m_inner(std::move(inner)), m_run(run) {}
+        bool Configure(const LineSettings& settings) override { return m_inner->Configure(settings); }
+        bool ArmReader() override { return m_inner->ArmReader(); }
+        bool WaitForData() override { return m_inner->WaitForData(); }
+        int BytesWaiting() override { return m_inner->BytesWaiting(); }
+        int Read(uint8_t* buffer, int count) override { return m_inner->Read(buffer, count); }
+        bool Write(const uint8_t* data, std::size_t count) override {
+            if (!m_run.OnWrite(data, count)) return true;  // held: written once aligned
+            return m_inner->Write(data, count);
+        }
+        void WakeReader() override { m_inner->WakeReader(); }
+        bool FlushOutput(std::chrono::milliseconds bound) override {
+            return m_inner->FlushOutput(bound);
+        }
+        std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
+        void DropDtr() override { m_inner->DropDtr(); }
+        void Purge() override { m_inner->Purge(); }
+        bool LineLost() const override { return m_inner->LineLost(); }
+        void Close() override { m_inner->Close(); }
+
+      private:
+        std::shared_ptr<ISerialTransport> m_inner;
+        Run& m_run;
+    };
+
+    ISerialBackend& m_inner;
+    Run& m_run;
+};
+
 Run::Run(RunSetup setup, RunPolicy policy)
     : m_setup(std::move(setup)), m_policy(policy), m_window(*m_setup.window, *this) {
     if (!m_setup.now) m_setup.now = [] { return Clock::now(); };
+    m_backend = std::make_unique<Backend>(*m_setup.serial, *this);
     OrloEnvironment env;
     env.window = &m_window;
-    env.serial = m_setup.serial;
+    env.serial = m_backend.get();
     env.ports = m_setup.ports;
     env.now = m_setup.wallClock;
-    env.keepPortAfterFinish = true;  // closed here once no further reply has come
+    env.frameGate = [this](const uint8_t* frame, uint32_t length) { return OnFrame(frame, length); };
     m_dlg = std::make_unique<COrloDlg>(env);
     m_dlg->OnInitDialog();
+    SetPolicy(policy);
 }
 
 Run::~Run() {
     // The window goes first: a reader still delivering bytes then returns at once, and the
     // dialog's port can be closed and its reader ended without waiting on the window.
+    if (m_timerArmed) m_window.KillTimer(kPollTimerId);
     m_window.Destroy();
     m_dlg.reset();
+}
+
+void Run::SetPolicy(const RunPolicy& policy) {
+    m_policy = policy;
+    if (m_timerArmed) m_window.KillTimer(kPollTimerId);
+    m_timerArmed = false;
+    if (m_policy.pollPeriod.count() > 0)
+        m_timerArmed = m_window.SetTimer(kPollTimerId, static_cast<unsigned>(m_policy.pollPeriod.count()));
 }
 
 void Run::AddObserver(RunObserver* observer) {
@@ -162,6 +240,7 @@ bool Run::OpenPort() {
 void Run::Start(std::vector<RunStep> steps) {
     m_steps = std::move(steps);
     m_stepIndex = 0;
+    m_userDriven = false;
     m_stepStart = m_lastReply = m_runStart = m_setup.now();
     // The bytes each programming step puts on the wire (every block written and verified), so
     // the progress and its time left cover the whole run, not only the step under way.
@@ -190,31 +269,19 @@ void Run::Start(std::vector<RunStep> steps) {
     std::error_code ec;
     m_nodeSeen = !m_setup.path.empty() && std::filesystem::exists(m_setup.path, ec);
 #endif
-    const bool sendsFrames = Step().kind != StepKind::Log && Step().kind != StepKind::TestTx;
-    if (sendsFrames && m_policy.settle.count() > 0) {
-        // Poll starts the step once nothing has arrived for the settle time.
-        SetState(RunState::Settling);
-        m_settleStart = m_lastRxAt = m_setup.now();
-        return;
-    }
     BeginStep();
 }
 
 void Run::BeginStep() {
-    // After the settle the timeout keeps counting from the open: --timeout bounds the whole
-    // wait, the wait for a quiet line included.
-    const bool settled = m_state == RunState::Settling;
-    SetState(RunState::Running);
-    m_stepStart = m_lastSendAt = m_setup.now();
-    if (!settled) m_lastReply = m_stepStart;
+    SetState(RunState::Starting);
+    m_stepStart = m_lastReply = m_setup.now();
     m_expectedCompletion.clear();
     m_clicked = false;
     m_sawBlockPhase = false;
-    m_completionPending = false;
-    m_confirmedOnce = false;
-    m_repliesAllowed = 0;
-    m_heldCompletion.clear();
+    m_routingProven = false;
     m_waitNamed = false;
+    m_heldFrame.clear();
+    m_heldReply.clear();
     m_outcome = Outcome{};
     const RunStep& step = Step();
     Notify([&](RunObserver& o) { o.OnStep(m_stepIndex, step); });
@@ -242,6 +309,7 @@ void Run::BeginStep() {
             StartClick(step.button);
             break;
         case StepKind::Log:
+            SetState(RunState::Running);  // the device owes nothing; its lines are the output
             if (!step.path.empty()) {
                 m_window.QueueFileAnswer(step.path);
                 StartClick(IDC_SAVE_AS);
@@ -249,48 +317,213 @@ void Run::BeginStep() {
             break;
         case StepKind::TestTx:
             // The device owes no answer; closing the port lets the string leave first.
+            SetState(RunState::Running);
             StartClick(IDC_TEST_TX);
             if (!Finished()) Finish(ExitCode::Completed, {});
             break;
     }
-    if (m_dlg) m_lastSentLen = m_dlg->m_txLen;
 }
 
-bool Run::AwaitingReply() const {
-    if (m_state != RunState::Running) return false;  // the grace has its own end
-    switch (Step().kind) {
-        case StepKind::Log:
-        case StepKind::TestTx:
-            return false;  // the device owes nothing
-        case StepKind::Program:
-            // After the application's finish frame the port is closed by design while the
-            // countdown runs; the device owes no answer then.
-            if (m_dlg->m_countdown > 0 && !m_dlg->m_comm.m_bConnected.load()) return false;
+// A frame the window's user started: the run of that button begins (the window has no Start).
+void Run::UserRunBegins(uint8_t code) {
+    RunStep step;
+    if (code == CMD_CHECK) {
+        step.kind = StepKind::Check;
+    } else if (code == CMD_SWEEP_QUERY || code == CMD_SWEEP_SET) {
+        step.kind = StepKind::Sweep;
+    } else if (IsRegionFamily(code) && (Op(code) == CMD_START || Op(code) == CMD_READ)) {
+        step.kind = Op(code) == CMD_START ? StepKind::Program : StepKind::Read;
+        for (const RegionId id : {RegionId::Application, RegionId::Voice, RegionId::Map, RegionId::User})
+            if (Region(id).family == (code & 0xF0)) step.region = id;
+        m_expectedCompletion = std::string(step.kind == StepKind::Program
+                                               ? ProgramCompletedText(step.region)
+                                               : ReadCompletedText(step.region));
+    } else {
+        return;  // not the first frame of a run
+    }
+    m_steps = {step};
+    m_stepIndex = 0;
+    m_userDriven = true;
+    m_clicked = true;
+    m_sawBlockPhase = false;
+    m_routingProven = false;
+    m_waitNamed = false;
+    m_outcome = Outcome{};
+    m_stepStart = m_lastReply = m_setup.now();
+    SetState(RunState::Starting);
+    Notify([&](RunObserver& o) { o.OnStep(0, step); });
+}
+
+void Run::SendCheckRequest(RunState proving) {
+    uint8_t frame[READ_REQUEST_LEN] = {FRAME_START,
+                                       0x00,
+                                       READ_REQUEST_LEN,
+                                       CMD_CHECK,
+                                       static_cast<uint8_t>(CHECK_BLOCK_ADDRESS >> 24),
+                                       static_cast<uint8_t>(CHECK_BLOCK_ADDRESS >> 16),
+                                       static_cast<uint8_t>(CHECK_BLOCK_ADDRESS >> 8),
+                                       static_cast<uint8_t>(CHECK_BLOCK_ADDRESS),
+                                       0x00,
+                                       0x00,
+                                       FRAME_END};
+    const uint16_t crc = Crc16Bytes(frame, READ_REQUEST_LEN - 3);
+    frame[READ_REQUEST_LEN - 3] = static_cast<uint8_t>(crc >> 8);
+    frame[READ_REQUEST_LEN - 2] = static_cast<uint8_t>(crc & 0xFF);
+    SetState(proving);
+    m_lastReply = m_setup.now();
+    m_waitNamed = false;
+    m_sendingOwn = true;
+    m_dlg->m_comm.Write(frame, sizeof frame);
+    m_sendingOwn = false;
+}
+
+bool Run::OnWrite(const uint8_t* data, std::size_t count) {
+    if (m_sendingOwn) return true;
+    const bool frame = count >= static_cast<std::size_t>(FRAME_MIN_LEN) && data[0] == FRAME_START;
+    if (!frame) return true;  // the test string
+    if (m_state == RunState::Idle) UserRunBegins(data[3]);
+    if (m_state != RunState::Starting) {
+        if (m_state == RunState::Running) m_lastReply = m_setup.now();  // a resend's clock
+        return true;
+    }
+    // The step's first frame waits until the check request's answer has come: whatever the
+    // line still holds from before is discarded up to it.
+    m_heldFrame.assign(data, data + count);
+    SendCheckRequest(RunState::Aligning);
+    return false;
+}
+
+// Whether the complete frame answers the frame the dialog awaits. ACK and NAK are judged by
+// their CRC once the device has shown that it fills it.
+bool Run::Answers(const uint8_t* frame, uint32_t length) {
+    const uint8_t code = frame[3];
+    const uint8_t sent = m_dlg->m_txFrame[3];
+    if (code == RSP_ACK || code == RSP_NAK) {
+        if (!AnsweredByAck(sent)) return false;
+        bool lengthOk = false;
+        const uint16_t crc = Crc16(frame, length, &lengthOk);
+        const uint16_t carried = length >= 7 ? static_cast<uint16_t>(frame[length - 3] << 8 | frame[length - 2]) : 0;
+        if (lengthOk && crc == carried && crc != 0) m_ackCrcFilled = true;
+        if (m_ackCrcFilled && (!lengthOk || crc != carried)) return false;
+        return true;
+    }
+    if (IsReadCommand(code)) return code == sent;
+    if (code == CMD_CHECK) return sent == CMD_CHECK && length >= kCheckDataMinLen;
+    if (code == RSP_SWEEP_REPORT) return sent == CMD_SWEEP_QUERY;
+    return false;
+}
+
+// The reply that completes the step once its alignment is proven.
+bool Run::IsLastReply(uint8_t code) const {
+    const uint8_t sent = m_dlg->m_txFrame[3];
+    if (code == RSP_ACK && IsRegionFamily(sent) && Op(sent) == CMD_VERIFY)
+        return m_dlg->m_imageOffset >= m_dlg->m_imageSize;
+    if (IsReadCommand(code) && code == sent)
+        return m_dlg->m_imageOffset + BLOCK_SIZE >= m_dlg->m_imageSize;
+    if (code == CMD_CHECK && sent == CMD_CHECK) return true;
+    if (code == RSP_ACK && sent == CMD_SWEEP_SET) return true;
+    return false;
+}
+
+bool Run::OnFrame(const uint8_t* frame, uint32_t length) {
+    const uint8_t code = frame[3];
+    if (code == RSP_LOG_START) return true;  // the device's own, never an answer
+    switch (m_state) {
+        case RunState::Aligning:
+        case RunState::ProvingResend:
+        case RunState::ProvingEnd: {
+            const bool checkAnswer = code == CMD_CHECK && length >= kCheckDataMinLen;
+            if (m_state == RunState::Aligning) {
+                if (!checkAnswer) return false;  // left over from before this step
+                SetState(RunState::Running);
+                m_lastReply = m_setup.now();
+                m_waitNamed = false;
+                const std::vector<uint8_t> first = std::exchange(m_heldFrame, {});
+                m_sendingOwn = true;
+                m_dlg->m_comm.Write(first.data(), first.size());
+                m_sendingOwn = false;
+                return false;
+            }
+            if (!checkAnswer) {
+                // The frame still in flight answered first: the reply held was not its answer.
+                NotConfirmed(kNotConfirmed);
+                return false;
+            }
+            const bool end = m_state == RunState::ProvingEnd;
+            SetState(RunState::Running);
+            m_lastReply = m_setup.now();
+            m_waitNamed = false;
+            const std::vector<uint8_t> held = std::exchange(m_heldReply, {});
+            if (held.empty()) return false;
+            m_routingProven = end;
+            m_dlg->RouteFrame(held.data(), static_cast<uint32_t>(held.size()));
+            m_routingProven = false;
+            if (end) AfterProvenReply(held[3]);
+            return false;
+        }
+        case RunState::Running: {
+            if (!m_steps.empty() && Step().kind == StepKind::Log) {
+                m_lastReply = m_setup.now();  // any frame keeps a log's timeout away
+                return false;                 // nothing of the step is awaited
+            }
+            if (m_steps.empty() || Step().kind == StepKind::TestTx)
+                return false;  // nothing of the step is awaited
+            if (!Answers(frame, length)) return false;  // a stray: drives nothing, restarts nothing
+            m_lastReply = m_setup.now();
+            m_waitNamed = false;
+            if (code == RSP_NAK || IsLastReply(code)) {
+                m_heldReply.assign(frame, frame + length);
+                SendCheckRequest(code == RSP_NAK ? RunState::ProvingResend : RunState::ProvingEnd);
+                return false;
+            }
             return true;
+        }
         default:
+            return false;  // no frame of a run is awaited
+    }
+}
+
+// The step's last reply has been routed after its alignment was proven.
+void Run::AfterProvenReply(uint8_t code) {
+    if (Finished() || m_steps.empty()) return;
+    const RunStep& step = Step();
+    if (step.kind == StepKind::Program && m_dlg->m_txFrame[3] == CMD_FINISH &&
+        m_dlg->m_countdown > 0) {
+        SetState(RunState::Countdown);  // the countdown's message completes it
+        return;
+    }
+    if (step.kind == StepKind::Check && code == CMD_CHECK && !m_dlg->m_checkText.empty() &&
+        m_dlg->m_txFrame[3] == CMD_CHECK && m_dlg->m_retryCount == 0) {
+        const std::string text = m_dlg->m_checkText;
+        Notify([&](RunObserver& o) { o.OnCheckText(text); });
+        Finish(ExitCode::Completed, {});
+        return;
+    }
+    if (step.kind == StepKind::Sweep && code == RSP_ACK) {
+        const COrloDlg& d = *m_dlg;
+        Notify([&](RunObserver& o) { o.OnSweep(d.m_sweepMax, d.m_sweepMin, d.m_sweepTime, d.m_tm); });
+        Finish(ExitCode::Completed, {});
+    }
+}
+
+bool Run::Waiting() const {
+    switch (m_state) {
+        case RunState::Starting:
+            return m_clicked && !m_inStartClick && m_dlg->RunUnderWay();
+        case RunState::Aligning:
+        case RunState::ProvingResend:
+        case RunState::ProvingEnd:
             return true;
+        case RunState::Running:
+            return !m_steps.empty() && Step().kind != StepKind::Log &&
+                   Step().kind != StepKind::TestTx;
+        default:
+            return false;
     }
 }
 
 Run::Clock::duration Run::TimeToNextPoll() const {
-    const auto now = m_setup.now();
-    Clock::time_point due = Clock::time_point::max();
-    if (m_state == RunState::Settling)
-        due = std::min(m_lastRxAt + m_policy.settle, m_settleStart + m_policy.settleLimit);
-    else if (m_state == RunState::Confirming)
-        due = m_confirmUntil;
-    if (due == Clock::time_point::max()) return Clock::duration::max();
-    return due > now ? due - now : Clock::duration::zero();
-}
-
-Run::Clock::duration Run::Grace() const {
-    const Clock::duration floor = m_policy.grace;
-    const Clock::duration cap = m_policy.timeout.count() > 0
-                                    ? Clock::duration(m_policy.timeout)
-                                    : Clock::duration(kGraceCapWithoutTimeout);
-    const Clock::duration owed =
-        LineTime(m_lastSentLen) + LineTime(m_longestReply) + kGraceReplies * m_slowestReply;
-    return std::max(floor, std::min(cap, owed));
+    return m_nextStepPending ? Clock::duration::zero() : Clock::duration::max();
 }
 
 void Run::TakeThreadBoxes() {
@@ -298,28 +531,29 @@ void Run::TakeThreadBoxes() {
 }
 
 void Run::Poll() {
-    if (m_state == RunState::Idle || Finished()) return;
     TakeThreadBoxes();
-    if (Finished()) return;
-    const auto now = m_setup.now();
-    if (m_state == RunState::Settling) {
-        if (now - m_lastRxAt >= m_policy.settle || now - m_settleStart >= m_policy.settleLimit)
-            BeginStep();
+    if (m_state == RunState::Idle || Finished()) return;
+    if (m_nextStepPending) {
+        // The next step of a sequence, outside the handler that completed the one before.
+        m_nextStepPending = false;
+        BeginStep();
         return;
     }
-    if (m_state == RunState::Confirming && now >= m_confirmUntil) {
-        Confirmed();
+    const auto now = m_setup.now();
+    if (m_state != RunState::Countdown && LineGone()) {
+        // The reader has seen the end of the line: the port is closed now, and the run ends
+        // with the reason rather than waiting for an answer that cannot come.
+        Notify([](RunObserver& o) { o.OnError(kDeviceGone, {}); });
+        if (!m_steps.empty()) AddFrameContext(m_dlg->m_retryCount + 1);
+        const bool window = m_userDriven;
+        Finish(ExitCode::Timeout, {}, kDeviceGone);
+        if (window && m_dlg->m_comm.m_bConnected.load()) m_dlg->OnClosePort();
         return;
     }
     const StepKind kind = Step().kind;
     if (kind == StepKind::Log && Step().duration.count() > 0 &&
         now - m_stepStart >= Step().duration) {
         Finish(ExitCode::Completed, {});
-        return;
-    }
-    if (kind == StepKind::Log && LineGone()) {
-        Notify([](RunObserver& o) { o.OnError(kDeviceGone, {}); });
-        Finish(ExitCode::Timeout, {}, kDeviceGone);
         return;
     }
     // The log's own timeout: nothing at all, no frame and no line, for that long.
@@ -333,7 +567,7 @@ void Run::Poll() {
         Finish(ExitCode::Timeout, {}, detail);
         return;
     }
-    if (!AwaitingReply()) return;
+    if (!Waiting()) return;
     if (!m_waitNamed && now - m_lastReply >= m_policy.waitHint) {
         m_waitNamed = true;
         const std::string hint =
@@ -352,6 +586,9 @@ void Run::Poll() {
 }
 
 std::string Run::LastFrame() const {
+    if (m_state == RunState::Aligning || m_state == RunState::ProvingResend ||
+        m_state == RunState::ProvingEnd)
+        return DescribeFrame(CMD_CHECK, std::nullopt);
     const auto& f = m_dlg->m_txFrame;
     return DescribeFrame(f[3], FrameAddress(f.data(), static_cast<std::size_t>(m_dlg->m_txLen)));
 }
@@ -365,10 +602,9 @@ void Run::AddFrameContext(unsigned sends) {
 
 void Run::Interrupt() {
     if (Finished()) return;
-    // The application's countdown runs after the last block was verified and the finish
-    // frame went out: nothing is lost by not waiting for it.
-    if (m_state != RunState::Idle && Step().kind == StepKind::Program &&
-        m_dlg->m_txFrame[3] == CMD_FINISH && m_dlg->m_countdown > 0) {
+    // The application's countdown runs after every block was verified, the alignment of the
+    // line proven and the finish frame sent: nothing is lost by not waiting for it.
+    if (m_state == RunState::Countdown) {
         const std::string sentence =
             "the image is written and verified; the device restarts by itself";
         Notify([&](RunObserver& o) { o.OnNote(sentence); });
@@ -393,16 +629,24 @@ void Run::Finish(ExitCode code, const std::string& message, const std::string& d
         m_outcome.code = ExitCode::FileProblem;
         m_outcome.message = m_logFileFailure;
     }
-    if (m_outcome.code == ExitCode::Completed && m_stepIndex + 1 < m_steps.size()) {
-        // The next step runs on the same connection, once the handler that completed this one
-        // has returned.
-        m_stepResults.push_back(m_outcome);
-        ++m_stepIndex;
-        SetState(RunState::Settling);
-        m_settleStart = m_lastRxAt = m_setup.now();
+    m_stepResults.push_back(m_outcome);
+    if (m_userDriven) {
+        // The window's run has ended; the window stays, and so does its port.
+        SetState(RunState::Idle);
+        Notify([&](RunObserver& o) { o.OnOutcome(m_outcome); });
+        m_heldFrame.clear();
+        m_heldReply.clear();
         return;
     }
-    m_stepResults.push_back(m_outcome);
+    if (m_outcome.code == ExitCode::Completed && m_stepIndex + 1 < m_steps.size()) {
+        // The next step runs on the same connection, once the handler that completed this one
+        // has returned (Poll).
+        ++m_stepIndex;
+        m_clicked = false;
+        m_nextStepPending = true;
+        SetState(RunState::Starting);
+        return;
+    }
     SetState(RunState::Ended);
 }
 
@@ -440,103 +684,33 @@ bool Run::LineGone() const {
     return false;
 }
 
-void Run::BeginConfirm(int repliesAllowed) {
-    SetState(RunState::Confirming);
-    m_repliesAllowed = repliesAllowed;
-    m_confirmUntil = m_setup.now() + Grace();
-}
-
-void Run::Confirmed() {
-    SetState(RunState::Running);
-    m_confirmedOnce = true;
-    switch (Step().kind) {
-        case StepKind::Check: {
-            const std::string text = m_dlg->m_checkText;
-            Notify([&](RunObserver& o) { o.OnCheckText(text); });
-            Finish(ExitCode::Completed, {});
-            return;
-        }
-        case StepKind::Sweep: {
-            const COrloDlg& d = *m_dlg;
-            Notify([&](RunObserver& o) { o.OnSweep(d.m_sweepMax, d.m_sweepMin, d.m_sweepTime, d.m_tm); });
-            Finish(ExitCode::Completed, {});
-            return;
-        }
-        default:
-            break;
-    }
-    // The application's port stayed open after the finish frame for the grace: close it now,
-    // as the window does at once; the countdown's message completes the run. After any other
-    // region the port stays open, as in the window, for the next step of the run.
-    const bool finishSent = Step().kind == StepKind::Program &&
-                            Step().region == RegionId::Application;
-    if (finishSent && m_dlg->m_comm.m_bConnected.load() && m_window.IsControlEnabled(IDC_CLOSE))
-        Click(IDC_CLOSE);
-    if (!m_heldCompletion.empty()) {
-        const std::string text = m_heldCompletion;
-        Notify([&](RunObserver& o) { o.OnBox(text, BoxKind::Completion, {}); });
-        Finish(ExitCode::Completed, text);
-    }
-}
-
 void Run::NotConfirmed(const std::string& why) {
-    SetState(RunState::Running);
+    m_heldReply.clear();
+    AddFrameContext(m_dlg->m_retryCount + 1);
     Notify([&](RunObserver& o) { o.OnError(why, {}); });
+    const bool window = m_userDriven;
     Finish(ExitCode::DeviceFailure, {}, why);
-}
-
-// One reply (any frame but the log start) has been handled by the dialog.
-void Run::OnReply(uint8_t code) {
-    if (Finished() || m_state == RunState::Settling) return;
-    if (m_completionPending) {  // the reply that brought the completion message
-        m_completionPending = false;
-        BeginConfirm(0);
-        return;
-    }
-    if (m_state == RunState::Confirming) {
-        if (m_repliesAllowed > 0 && code == RSP_ACK) {
-            --m_repliesAllowed;  // the answer to the application's finish frame
-            return;
-        }
-        NotConfirmed(kNotConfirmed);
-        return;
-    }
-    const uint8_t sent = m_dlg->m_txFrame[3];
-    switch (Step().kind) {
-        case StepKind::Program:
-            // The last verify's ACK has sent the finish frame; its own ACK may still come.
-            if (code == RSP_ACK && sent == CMD_FINISH) BeginConfirm(1);
-            break;
-        case StepKind::Check:
-            if (code == CMD_CHECK && sent == CMD_CHECK && !m_dlg->m_checkText.empty())
-                BeginConfirm(0);
-            break;
-        case StepKind::Sweep:
-            // Only the device's answer to the set frame completes it, never another frame
-            // (a log start, a report) that happens to come after it.
-            if (code == RSP_ACK && sent == CMD_SWEEP_SET) BeginConfirm(0);
-            break;
-        default:
-            break;
+    if (window) {
+        // The window's run cannot go on on a line out of step: the port closes, and the box
+        // says to repeat the run instead of any completion.
+        if (m_dlg->m_comm.m_bConnected.load()) m_dlg->OnClosePort();
+        m_window.Inner().MessageBox(kWindowNotConfirmed, COrloDlg::kAppTitle, MB_ICONHAND);
     }
 }
 
 void Run::OnMessageBox(const std::string& text) {
-    if (m_state == RunState::Idle && m_steps.empty()) return;  // not a run of ours
+    // Not a run of ours: nothing started, or the window's run has ended.
+    if (m_steps.empty() || (m_userDriven && m_state == RunState::Idle)) return;
     const BoxVerdict verdict = ClassifyBox(text, m_expectedCompletion, m_inStartClick);
     const RunStep& step = Step();
-    if (verdict.kind == BoxKind::Completion && !Finished()) {
+    if (verdict.kind == BoxKind::Completion) {
+        // Counts only as the answer to the step's last reply, routed once the alignment of the
+        // line was proven, or as the end of the application's countdown.
+        if (Finished() || (!m_routingProven && m_state != RunState::Countdown)) return;
         // The last step (100 %) is shown before the outcome closes the progress.
         if (step.kind == StepKind::Read || step.kind == StepKind::Program) ReportProgress();
-        // Reported once no further reply has come. The application's message ends its
-        // countdown, after the finish frame's grace began; the others come with a reply.
-        m_heldCompletion = text;
-        if (m_confirmedOnce) {
-            Notify([&](RunObserver& o) { o.OnBox(text, verdict.kind, {}); });
-            Finish(ExitCode::Completed, text);
-        } else if (m_state != RunState::Confirming) {
-            m_completionPending = true;
-        }
+        Notify([&](RunObserver& o) { o.OnBox(text, verdict.kind, {}); });
+        Finish(ExitCode::Completed, text);
         return;
     }
     // The device's refusals and the too-big texts stay as the window shows them; what the
@@ -580,31 +754,6 @@ void Run::OnStatusText(const std::string&) {
 }
 
 void Run::OnProgressPos(int) {
-    if (m_inRx && !m_steps.empty() && Step().kind == StepKind::Log)
-        m_lastReply = m_setup.now();  // any frame keeps a log's timeout away
-    // The bar is set once after every complete frame, while its code is still in place.
-    if (m_inRx) {
-        const uint8_t code = m_dlg->m_rxCode;
-        if (code != RSP_LOG_START) {
-            if (++m_repliesInMessage == 1) {
-                // The timeout counts from the last reply; a reply's time runs from the one
-                // before, which sent the frame it answers.
-                const auto now = m_setup.now();
-                // The device's own time: what the exchange took beyond the line time of the
-                // frame it answers and of the reply itself (nothing, on an unpaced line).
-                const int32_t replyLen = m_dlg->m_rxLen;
-                const Clock::duration deviceTime =
-                    now - m_lastSendAt - LineTime(m_lastSentLen) - LineTime(replyLen);
-                m_lastReply = now;
-                m_waitNamed = false;
-                m_slowestReply = std::max(m_slowestReply, deviceTime);
-                m_longestReply = std::max(m_longestReply, replyLen);
-                m_lastSendAt = now;
-                m_lastSentLen = m_dlg->m_txLen;  // the frame this reply made the dialog send
-            }
-            OnReply(code);
-        }
-    }
     ReportProgress();
 }
 
@@ -615,24 +764,12 @@ void Run::OnLogEntry(const std::string& text) {
     Notify([&](RunObserver& o) { o.OnDeviceLine(line, logging); });
 }
 
-bool Run::SwallowMessage(uint32_t message) {
-    if (message != WM_COMM_RX || m_state != RunState::Settling) return false;
-    // Settling: what arrives is left over from before this run; it is dropped unread and the
-    // quiet time starts again. The reader waits in this notification, so the ring is ours.
-    m_lastRxAt = m_setup.now();
-    m_dlg->m_comm.m_rxHead = m_dlg->m_comm.m_rxTail;
-    return true;
-}
-
-void Run::OnBeforeMessage(uint32_t message) {
-    if (message != WM_COMM_RX) return;
-    m_inRx = true;
-    m_repliesInMessage = 0;
-}
-
-void Run::OnAfterMessage(uint32_t message) {
-    if (message != WM_COMM_RX) return;
-    m_inRx = false;
+bool Run::SwallowMessage(uint32_t message, uintptr_t wParam) {
+    if (message == WM_TIMER && wParam == kPollTimerId) {
+        Poll();
+        return true;
+    }
+    return false;
 }
 
 void Run::ReportProgress() {

@@ -43,25 +43,23 @@ struct RunStep {
 struct RunPolicy {
     std::chrono::milliseconds timeout{10000};  // no answer for this long ends the run (0: never)
     std::chrono::milliseconds waitHint{2000};  // silence after which the wait is named
-    // Before the first frame the line must have been quiet this long; whatever arrives
-    // meanwhile (the late reply of an earlier run) is discarded and the wait starts again, for
-    // at most `settleLimit` in all.
-    std::chrono::milliseconds settle{10};
-    std::chrono::milliseconds settleLimit{1000};
-    // After the reply that completes the run, any further reply makes the outcome "not
-    // confirmed". The run listens this long at least, and three times the slowest reply of
-    // the run when that is longer (never longer than the timeout, or 10 s without one).
-    std::chrono::milliseconds grace{10};
+    // The run polls itself on a window timer of this period (0: the front-end calls Poll, as
+    // the command line's loop does). The window has no loop of its own to ask.
+    std::chrono::milliseconds pollPeriod{0};
 };
 
 // Where a run is. One state at a time.
 enum class RunState {
-    Idle,        // nothing started
-    Settling,    // the port is open; waiting for a quiet line before the first frame
-    Running,     // a step's frames are under way
-    Confirming,  // the step's last reply has come; making sure nothing follows it
-    Ended,       // the outcome is decided (Finished); the port may still be open
-    Closed,      // the port is closed and the outcome reported
+    Idle,       // no step under way (the window's runs start here when a button sends a frame)
+    Starting,   // a step's button is pressed; its first frame is awaited
+    Aligning,   // the check request went out before the step's first frame; its answer is
+                // awaited, and every reply before it (left over from before) is discarded
+    Running,    // the step's frames are under way, each answer drives the next
+    ProvingResend,  // a NAK came: the check request is out before the NAK is acted on
+    ProvingEnd,     // the step's last reply came: the check request is out before it counts
+    Countdown,  // the application's finish frame is out; the device restarts
+    Ended,      // the outcome is decided (Finished); the port may still be open
+    Closed,     // the port is closed and the outcome reported
 };
 const char* StateName(RunState state);
 
@@ -133,15 +131,15 @@ class Run : private RunWindowListener {
     Run& operator=(const Run&) = delete;
 
     void AddObserver(RunObserver* observer);
-    void SetPolicy(const RunPolicy& policy) { m_policy = policy; }
+    void SetPolicy(const RunPolicy& policy);
     const RunPolicy& Policy() const { return m_policy; }
 
     // Opens the port and carries out the steps in order on that one connection; the next
     // step begins when the one before has completed. The application's programming ends the
     // connection (the device restarts), so it can only be the last step.
     void Start(std::vector<RunStep> steps);
-    // Ends a step whose time is up (no answer within the timeout, the log's duration), starts
-    // a step once the line has settled and confirms one once its grace has passed.
+    // Ends a step whose time is up (no answer within the timeout, the log's duration, a port
+    // that went away) and names a long wait; starts the next step.
     void Poll();
     // How long the loop may wait before Poll has something to do.
     Clock::duration TimeToNextPoll() const;
@@ -163,14 +161,15 @@ class Run : private RunWindowListener {
     RunWindow& Window() { return m_window; }
 
   private:
+    class Backend;
     // RunWindowListener
     void OnMessageBox(const std::string& text) override;
     void OnStatusText(const std::string& text) override;
     void OnProgressPos(int pos) override;
     void OnLogEntry(const std::string& text) override;
-    bool SwallowMessage(uint32_t message) override;
-    void OnBeforeMessage(uint32_t message) override;
-    void OnAfterMessage(uint32_t message) override;
+    bool SwallowMessage(uint32_t message, uintptr_t wParam) override;
+    void OnBeforeMessage(uint32_t) override {}
+    void OnAfterMessage(uint32_t) override {}
 
     template <typename F>
     void Notify(F&& call) {
@@ -181,16 +180,20 @@ class Run : private RunWindowListener {
     void StartClick(int id);
     bool OpenPort();
     void BeginStep();
-    void StepCompleted(const std::string& message);
     void TakeThreadBoxes();
-    void OnReply(uint8_t code);
-    void BeginConfirm(int repliesAllowed);
-    void Confirmed();
+    // The transport's write of the dialog's frames (false: held back).
+    bool OnWrite(const uint8_t* data, std::size_t count);
+    // Every complete frame before the dialog routes it (false: taken away).
+    bool OnFrame(const uint8_t* frame, uint32_t length);
+    bool Answers(const uint8_t* frame, uint32_t length);
+    bool IsLastReply(uint8_t code) const;
+    void SendCheckRequest(RunState proving);
+    void AfterProvenReply(uint8_t code);
+    void UserRunBegins(uint8_t code);
     void NotConfirmed(const std::string& why);
-    Clock::duration Grace() const;
     void Finish(ExitCode code, const std::string& message, const std::string& detail = {});
     void ReportProgress();
-    bool AwaitingReply() const;
+    bool Waiting() const;
     bool LineGone() const;
     std::string LastFrame() const;
     // How messages name the port: its COM name, else its device.
@@ -202,6 +205,7 @@ class Run : private RunWindowListener {
     RunPolicy m_policy;
     std::vector<RunObserver*> m_observers;
     RunWindow m_window;
+    std::unique_ptr<Backend> m_backend;
     std::unique_ptr<COrloDlg> m_dlg;
     RunState m_state = RunState::Idle;
 
@@ -210,32 +214,24 @@ class Run : private RunWindowListener {
     std::vector<Outcome> m_stepResults;
     std::vector<uint64_t> m_stepBytes;  // wire bytes of each step's blocks (programming)
     Clock::time_point m_runStart{};
+    bool m_userDriven = false;  // the window's user pressed the button, not Start
     std::string m_expectedCompletion;  // the message that completes the step
     bool m_inStartClick = false;
     bool m_clicked = false;        // the step's button has been pressed
     bool m_sawBlockPhase = false;  // a block of the step has gone out
+    bool m_routingProven = false;  // the step's last reply is being routed, its alignment proven
+    bool m_sendingOwn = false;     // the run's own check request is being written
     std::string m_logFileFailure;  // the box that said the log file cannot take lines
     Outcome m_outcome;
     Clock::time_point m_stepStart{};
-    Clock::time_point m_lastReply{};  // the last reply, or the start of the step
+    Clock::time_point m_lastReply{};  // the last answer to the frame awaited, or the send
     bool m_nodeSeen = false;          // the port's device node existed at open
-    bool m_inRx = false;              // inside a WM_COMM_RX
-    int m_repliesInMessage = 0;       // replies (frames but the log start) it completed
-
-    Clock::time_point m_settleStart{};
-    Clock::time_point m_lastRxAt{};
-    // The slowest the device took to answer in this run: from the reply (or click) that sent
-    // a frame to its answer, less the line time of both.
-    Clock::time_point m_lastSendAt{};
-    int32_t m_lastSentLen = 0;   // bytes of the frame last sent
-    int32_t m_longestReply = 0;  // bytes of the longest reply
-    Clock::duration m_slowestReply{};
-    bool m_completionPending = false;  // the completion box came; its reply is being handled
-    bool m_confirmedOnce = false;      // the grace has passed without a further reply
-    int m_repliesAllowed = 0;          // replies still owed (the ACK to the finish frame)
-    Clock::time_point m_confirmUntil{};
-    std::string m_heldCompletion;  // the completion box, reported once confirmed
-    bool m_waitNamed = false;      // this wait for an answer has been named
+    std::vector<uint8_t> m_heldFrame;  // the step's first frame, while the line is aligned
+    std::vector<uint8_t> m_heldReply;  // the NAK or last reply, while its alignment is proven
+    bool m_ackCrcFilled = false;  // the device has shown that it fills the CRC of ACK and NAK
+    bool m_waitNamed = false;     // this wait for an answer has been named
+    bool m_timerArmed = false;
+    bool m_nextStepPending = false;  // a step completed; Poll begins the next
 };
 
 }  // namespace orlo::run

@@ -12,7 +12,7 @@ RunWindow::RunWindow(IWindow& inner, RunWindowListener& listener)
 
 void RunWindow::SetWndProc(WndProc proc) {
     m_inner.SetWndProc([this, proc = std::move(proc)](uint32_t msg, uintptr_t w, intptr_t l) {
-        if (m_listener.SwallowMessage(msg)) return intptr_t{1};
+        if (m_listener.SwallowMessage(msg, w)) return intptr_t{1};
         m_listener.OnBeforeMessage(msg);
         const intptr_t result = proc ? proc(msg, w, l) : 0;
         m_listener.OnAfterMessage(msg);

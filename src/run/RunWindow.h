@@ -25,7 +25,7 @@ class RunWindowListener {
     virtual void OnProgressPos(int pos) = 0;
     virtual void OnLogEntry(const std::string& text) = 0;
     // True when the message is to be taken away before the dialog sees it.
-    virtual bool SwallowMessage(uint32_t) { return false; }
+    virtual bool SwallowMessage(uint32_t /*message*/, uintptr_t /*wParam*/) { return false; }
     virtual void OnBeforeMessage(uint32_t message) = 0;
     virtual void OnAfterMessage(uint32_t message) = 0;
 };

@@ -140,7 +140,9 @@ void WireWatch::Unit(const std::vector<uint8_t>& head, std::size_t length, bool 
                 ++m_blocks;
                 if (!m_firstBlock) m_firstBlock = Clock::now();
             }
-            m_lastSent = unit;
+            // The check requests a run adds around its frames and before a resend are not the
+            // frames its refusals and resends are about.
+            if (unit.code != CMD_CHECK || !m_lastSent) m_lastSent = unit;
         } else if (direction == WireDirection::Received) {
             m_lastReply = Clock::now();
             if (!text && unit.code == RSP_NAK) {

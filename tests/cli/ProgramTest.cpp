@@ -137,7 +137,7 @@ TEST_F(CliTest, ProgramFailuresShowTheWindowsMessageAndExitWithTheirCode) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(HasLine(r.err, "Check Flash Memory please..... (start frame, sent once)"))
             << r.err;
-        EXPECT_EQ(sim.GetDevice().Stats().frames, 1u);  // no resend of a start frame
+        EXPECT_EQ(sim.GetDevice().Stats().numbered, 1u);  // no resend of a start frame
     }
     {
         SCOPED_TRACE("five NAKs to a write block");

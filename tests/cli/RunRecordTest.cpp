@@ -108,13 +108,19 @@ TEST_F(CliTest, VerboseTracesEveryFrameWithoutItsData) {
     const std::string file = WriteFile("user.dat", MakeImage(100));
     const RunResult r = RunOrlo({"-v", "program", "user", file, "--port", sim.SlavePath()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The check request before the first frame and after the last reply proves the line is
+    // in step; the last ACK counts once its answer has come.
     EXPECT_EQ(r.err,
+              "> 0x1B check addr=0x3FE000 len=11\n"
+              "< 0x1B check data addr=0x3FE000 len=27\n"
               "> 0x40 start len=7\n"
               "< 0x06 ACK len=7\n"
               "> 0x41 write addr=0x3C2000 len=4107\n"
               "< 0x06 ACK len=7\n"
               "> 0x42 verify addr=0x3C2000 len=4107\n"
-              "< 0x06 ACK len=7\n");
+              "< 0x06 ACK len=7\n"
+              "> 0x1B check addr=0x3FE000 len=11\n"
+              "< 0x1B check data addr=0x3FE000 len=27\n");
 }
 
 TEST_F(CliTest, ReportRecordsTheRunTheImageAndTheBytesReadBack) {

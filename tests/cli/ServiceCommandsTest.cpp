@@ -84,7 +84,8 @@ TEST_F(CliTest, CheckPrintsTheCheckBlockAsHexText) {
     const RunResult r = RunOrlo({"check", "--port", sim.SlavePath()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ab \n");
-    EXPECT_EQ(sim.GetDevice().Stats().perCode[0x1B], 1u);
+    // The check command's request, and the run's own before and after it.
+    EXPECT_EQ(sim.GetDevice().Stats().perCode[0x1B], 3u);
 }
 
 TEST_F(CliTest, SweepStepsTheSettingsAndPrintsWhatWasWritten) {

@@ -60,11 +60,17 @@ class SessionTest : public ::testing::Test {
     fs::path imagePath;
 };
 
-// A check whose line has settled: the request is on the wire.
-void SettleAndSend(Session& session, Session::Clock::time_point& now) {
-    now += 10ms;
-    session.Poll();
+// A check data frame with the 16 bytes `fill`, sealed: the answer to a check request.
+std::vector<uint8_t> CheckData(uint8_t fill) {
+    std::vector<uint8_t> check = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
+    check.resize(24, fill);
+    check.insert(check.end(), {0x00, 0x00, 0x03});
+    SealFrame(check.data(), check.size());
+    return check;
 }
+
+const std::vector<uint8_t> kCheckRequest = {0x04, 0x00, 0x0B, 0x1B, 0x00, 0x3F,
+                                            0xE0, 0x00, 0xCF, 0xD9, 0x03};
 
 // The command line prints every device line as it comes and keeps only the latest list
 // entries: memory does not grow with the lines of a device that talks for hours.
@@ -73,7 +79,6 @@ TEST_F(SessionTest, LogKeepsABoundedListAndPrintsEveryLine) {
     log.kind = CommandKind::Log;
     session->Start(log);
     ASSERT_NE(port(), nullptr);
-    SettleAndSend(*session, now);
     constexpr int kLines = 1000;
     std::vector<uint8_t> bytes;
     std::string expected;
@@ -93,38 +98,39 @@ TEST_F(SessionTest, LogKeepsABoundedListAndPrintsEveryLine) {
     EXPECT_EQ(session->Window().Control(IDC_LIST_LOG).curSel, static_cast<int>(items.size()) - 1);
 }
 
-TEST_F(SessionTest, TheLineSettlesBeforeTheFirstFrameAndTheTimeoutCountsOnlyReplies) {
+// Before the first frame the run asks for the check block; whatever comes before its answer is
+// left over from before and is discarded. Only an answer to the frame awaited restarts the
+// timeout: text lines and frames that answer nothing of the run do not.
+TEST_F(SessionTest, TheRunIsAlignedByContentAndTheTimeoutCountsOnlyAnswers) {
     CommandSpec check;
     check.kind = CommandKind::Check;
     check.timeout = 10s;
     session->Start(check);
-    ASSERT_NE(port(), nullptr);
-    EXPECT_EQ(Writes(), 0u);  // settling
+    ASSERT_EQ(Writes(), 1u);
+    const std::vector<uint8_t> ownRequest = port()->Writes()[0];
+    EXPECT_EQ(ownRequest[3], 0x1B);
 
-    // A check reply left over from an earlier run arrives while the line settles: it is
-    // dropped unread and the quiet time starts again.
-    std::vector<uint8_t> stale = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
-    stale.resize(24, 0xAA);
-    stale.insert(stale.end(), {0x00, 0x00, 0x03});
-    now += 8ms;
-    port()->Inject(stale);
-    ASSERT_TRUE(PumpUntil([&] { return port()->BytesWaiting() == 0; }));
-    loop.RunOnce(200ms);  // the reader's notification of those bytes
-    now += 8ms;
-    session->Poll();
-    EXPECT_EQ(Writes(), 0u);
-    now += 2ms;
-    session->Poll();
-    ASSERT_EQ(Writes(), 1u);  // the check request, after 10 ms of quiet
+    // An ACK and a NAK an earlier run left on the line: discarded, nothing is sent.
+    port()->Inject(kAck);
+    port()->Inject({0x04, 0x00, 0x07, 0x15, 0x00, 0x00, 0x03});
+    loop.RunOnce(200ms);
+    EXPECT_EQ(Writes(), 1u);
+    port()->Inject(CheckData(0xAA));  // the answer: the check command's own request goes out
+    ASSERT_TRUE(PumpUntil([&] { return Writes() == 2u; }));
     EXPECT_EQ(session->Dialog().m_checkText, "");
 
-    // A text line is not an answer: the timeout still runs from the request.
+    // A text line, a sweep report and a frame of an unknown code answer nothing: the timeout
+    // still runs from the request, and no frame is sent for them.
     now += 9900ms;
     port()->Inject({'h', 'i', '\r', '\n'});
+    port()->Inject({0x04, 0x00, 0x0B, 0x51, 0x07, 0xD0, 0x03, 0xE8, 0x00, 0x00, 0x03});
+    port()->Inject({0x04, 0x00, 0x07, 0x77, 0x00, 0x00, 0x03});
     ASSERT_TRUE(PumpUntil([&] { return session->Window().ListItems(IDC_LIST_LOG).size() == 1; }));
+    loop.RunOnce(100ms);
     now += 100ms;
     session->Poll();
     ASSERT_TRUE(session->Finished());
+    EXPECT_EQ(Writes(), 2u);
     EXPECT_EQ(session->Result().code, ExitCode::Timeout);
     // Each wait is named once after two seconds; the timeout says what to check.
     const std::string waiting = "waiting for the device on COM3 to answer the check request...\n";
@@ -137,39 +143,69 @@ TEST_F(SessionTest, TheLineSettlesBeforeTheFirstFrameAndTheTimeoutCountsOnlyRepl
     EXPECT_TRUE(port()->Closed());
 }
 
-// After the reply that completes a run, a further reply within the grace means the run's
-// replies may have been one step off: not confirmed.
-TEST_F(SessionTest, AFurtherReplyWithinTheGraceLeavesTheRunNotConfirmed) {
-    std::vector<uint8_t> check = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
-    for (uint8_t b = 0; b < 16; ++b) check.push_back(b);
-    check.insert(check.end(), {0x00, 0x00, 0x03});
-    SealFrame(check.data(), check.size());
-    for (const bool extra : {false, true}) {
-        SCOPED_TRACE(extra);
+// The last reply of a run counts only once the check request after it is answered first; when
+// the frame still in flight answers first, the replies were one step off: not confirmed, and
+// nothing of the completion is shown.
+TEST_F(SessionTest, AReplyAfterTheLastOneLeavesTheRunNotConfirmed) {
+    for (const bool shifted : {false, true}) {
+        SCOPED_TRACE(shifted);
         ResetSession();
         CommandSpec command;
         command.kind = CommandKind::Check;
-        command.grace = 10ms;
         session->Start(command);
-        SettleAndSend(*session, now);
-        ASSERT_EQ(Writes(), 1u);
-        now += 100ms;  // 97 ms of it the device's: the grace is 3 ms of line time and three times that
-        port()->Inject(check);
-        ASSERT_TRUE(PumpUntil([&] { return !session->Dialog().m_checkText.empty(); }));
-        now += 290ms;
-        if (extra) {
-            port()->Inject(kAck);
-            ASSERT_TRUE(PumpUntil([&] { return session->Finished(); }));
-        }
-        session->Poll();
-        EXPECT_EQ(session->Finished(), extra);
-        now += 10ms;
-        session->Poll();
-        ASSERT_TRUE(session->Finished());
+        port()->Inject(CheckData(0x55));  // aligned: the check command's request goes out
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == 2u; }));
+        std::vector<uint8_t> check = CheckData(0);
+        for (uint8_t b = 0; b < 16; ++b) check[8 + b] = b;
+        SealFrame(check.data(), check.size());
+        port()->Inject(check);  // its answer is held; the check request proves the line
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == 3u; }));
+        EXPECT_EQ(port()->Writes()[2], kCheckRequest);
+        EXPECT_FALSE(session->Finished());
+        port()->Inject(shifted ? kAck : CheckData(0x55));
+        ASSERT_TRUE(PumpUntil([&] { return session->Finished(); }));
         session->Close();
-        EXPECT_EQ(session->Result().code, extra ? ExitCode::DeviceFailure : ExitCode::Completed);
-        EXPECT_EQ(out.str().find("00 01 02") != std::string::npos, !extra);
-        EXPECT_EQ(err.str().find("not confirmed") != std::string::npos, extra);
+        EXPECT_EQ(session->Result().code, shifted ? ExitCode::DeviceFailure : ExitCode::Completed);
+        EXPECT_EQ(out.str().find("00 01 02") != std::string::npos, !shifted);
+        EXPECT_EQ(err.str().find("not confirmed") != std::string::npos, shifted);
+    }
+}
+
+// A NAK is acted on (the frame sent again) only once the check request after it is answered
+// first: a NAK that came for an earlier frame would have the wrong block sent again.
+TEST_F(SessionTest, ANakIsActedOnOnlyOnceTheLineIsProvenInStep) {
+    imagePath = fs::temp_directory_path() / ("orlo-session-" + std::to_string(::getpid()) + ".dat");
+    std::ofstream(imagePath, std::ios::binary) << 'U';
+    std::vector<uint8_t> nak = {0x04, 0x00, 0x07, 0x15, 0x00, 0x00, 0x03};
+    SealFrame(nak.data(), nak.size());
+    for (const bool shifted : {false, true}) {
+        SCOPED_TRACE(shifted);
+        ResetSession();
+        CommandSpec program;
+        program.kind = CommandKind::Program;
+        program.region = RegionId::User;
+        program.path = imagePath.string();
+        session->Start(program);
+        port()->Inject(CheckData(0x55));
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == 2u; }));  // the start frame
+        port()->Inject(kAck);
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == 3u; }));  // the write block
+        port()->Inject(nak);
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == 4u; }));
+        EXPECT_EQ(port()->Writes()[3], kCheckRequest);  // not yet the block again
+        port()->Inject(shifted ? kAck : CheckData(0x55));
+        if (shifted) {
+            ASSERT_TRUE(PumpUntil([&] { return session->Finished(); }));
+            EXPECT_EQ(Writes(), 4u);
+            session->Close();
+            EXPECT_EQ(session->Result().code, ExitCode::DeviceFailure);
+            EXPECT_NE(err.str().find("not confirmed"), std::string::npos);
+            EXPECT_EQ(out.str().find("Programming completed"), std::string::npos);
+        } else {
+            ASSERT_TRUE(PumpUntil([&] { return Writes() == 5u; }));
+            EXPECT_EQ(port()->Writes()[4], port()->Writes()[2]);  // the write block again
+            EXPECT_FALSE(session->Finished());
+        }
     }
 }
 
@@ -185,23 +221,22 @@ TEST_F(SessionTest, TheApplicationCountdownIsNotATimeout) {
     program.path = imagePath.string();
     program.timeout = 10s;
     session->Start(program);
-    SettleAndSend(*session, now);
-    ASSERT_EQ(Writes(), 1u);  // the start frame
+    port()->Inject(CheckData(0x55));
+    ASSERT_TRUE(PumpUntil([&] { return Writes() == 2u; }));  // the start frame
 
-    // Start, one write block, one verify block: each answered, then the finish frame.
-    for (std::size_t frame = 1; frame <= 3; ++frame) {
+    // Start, one write block, one verify block: each answered; the verify's ACK is proven
+    // by the check request before the finish frame goes out.
+    for (std::size_t frame = 2; frame <= 4; ++frame) {
         port()->Inject(kAck);
         ASSERT_TRUE(PumpUntil([&] { return Writes() == frame + 1; })) << frame;
     }
+    EXPECT_EQ(port()->Writes().back(), kCheckRequest);
+    port()->Inject(CheckData(0x55));
+    ASSERT_TRUE(PumpUntil([&] { return Writes() == 6u; }));
     EXPECT_EQ(port()->Writes().back(),
               (std::vector<uint8_t>{0x04, 0x00, 0x07, 0x13, 0xC2, 0x69, 0x03}));
     EXPECT_EQ(session->Dialog().m_countdown, 1u);
-    // The port stays open for the grace; the finish frame's own ACK is allowed.
-    EXPECT_FALSE(port()->Closed());
-    port()->Inject(kAck);
-    ASSERT_TRUE(PumpUntil([&] { return session->Dialog().m_status == "Ready"; }));
-    now += 10ms;
-    session->Poll();
+    // The window closes the port after the finish frame, and so does the command line now.
     EXPECT_TRUE(port()->Closed());
 
     // The port is closed by design while the device finishes: no answer is owed.
@@ -251,13 +286,17 @@ TEST_F(SessionTest, AReplyThatStaysDamagedIsSaidToBeDamaged) {
     CommandSpec check;
     check.kind = CommandKind::Check;
     session->Start(check);
-    SettleAndSend(*session, now);
+    port()->Inject(CheckData(0x55));
+    ASSERT_TRUE(PumpUntil([&] { return Writes() == 2u; }));
     for (uint8_t attempt = 0; attempt < 5; ++attempt) {
         std::vector<uint8_t> reply = {0x04, 0x00, 0x1B, 0x1B, 0x00, 0x3F, 0xE0, 0x00};
         reply.resize(24, attempt);  // different data each time, and a CRC that never fits
         reply.insert(reply.end(), {0x12, 0x34, 0x03});
-        port()->Inject(reply);
-        ASSERT_TRUE(PumpUntil([&] { return Writes() == attempt + 2u || session->Finished(); }));
+        const std::size_t before = Writes();
+        port()->Inject(reply);  // held while the check request proves the line
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == before + 1; }));
+        port()->Inject(CheckData(0x55));
+        ASSERT_TRUE(PumpUntil([&] { return Writes() == before + 2 || session->Finished(); }));
     }
     ASSERT_TRUE(session->Finished());
     EXPECT_EQ(session->Result().code, ExitCode::DeviceFailure);

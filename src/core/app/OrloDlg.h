@@ -35,10 +35,11 @@ struct OrloEnvironment {
     ISerialBackend* serial = nullptr;
     IPortTable* ports = nullptr;
     std::function<std::time_t()> now;  // wall clock for log stamps; std::time when empty
-    // The application run leaves the port open after its finish frame instead of closing it,
-    // so that a front-end can still listen for a reply that should not come (the command line
-    // closes it itself once it has). The window closes it at once.
-    bool keepPortAfterFinish = false;
+    // Sees every complete frame before it is routed to its consumer, and may take it away
+    // (returns false): the run layer keeps replies that answer nothing of the run from driving
+    // it, and holds a reply until the alignment of the line is proven (RouteFrame then routes
+    // it). Empty: every frame is routed.
+    std::function<bool(const uint8_t* frame, uint32_t length)> frameGate;
     // Asked when an image file has been chosen for a region and before it is loaded: the
     // question that makes the user confirm a file that looks wrong for the region (Yes loads
     // it anyway), or empty when nothing is in doubt. The windows ask the shared guard here
@@ -85,12 +86,17 @@ public:
     bool OnCommand(int id, int notification);
     IWindow& Window() { return *m_wnd; }
     IPortTable& Ports() { return *m_env.ports; }
+    const std::function<bool(const uint8_t*, uint32_t)>& FrameGate() const {
+        return m_env.frameGate;
+    }
 
     // --- handlers of the message map -----------------------------------------------------
     void OnSysCommand(unsigned id, intptr_t param);
     void OnPaint();
     intptr_t OnQueryDragIcon();
     intptr_t OnCommRx(uintptr_t wParam, intptr_t lParam);  // protocol/
+    // Routes a frame the gate held back, as the receive assembler routes a complete frame.
+    void RouteFrame(const uint8_t* frame, uint32_t length);  // protocol/
     void OnPortDropDown();                                // serial/
     void OnPortSelChange();                               // serial/
     void OnOpenPort();                                    // serial/
@@ -215,9 +221,6 @@ public:
     // The read-back under way compares its blocks with m_verify's image instead of writing them.
     bool m_verifying = false;
     BlockComparison m_verify;
-    // Response code of the frame last handed to a consumer; it stays when the consumer's next
-    // frame clears the receive accumulator (front-ends tell replies from log starts by it).
-    uint8_t m_rxCode = 0;
     // A programming run is under way: from its start frame to its completion (or Close; after
     // "Tx Error" or "Check Flash Memory please....." a reply that still comes continues it).
     // While it or a read-back is under way, neither can be started again on this dialog.

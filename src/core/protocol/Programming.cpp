@@ -114,7 +114,7 @@ void COrloDlg::OnAck() {
             m_wnd->SetTimer(COUNTDOWN_TIMER_ID, COUNTDOWN_TIMER_PERIOD_MS);
             // The port's close hands every queued byte to the device before it discards
             // anything, so the finish frame goes out whole.
-            if (!m_env.keepPortAfterFinish) OnClosePort();
+            OnClosePort();
         } else {
             m_programmingActive = false;
             m_progress = 100;

@@ -24,6 +24,8 @@
 // A frame too short to hold the fields its consumer reads (read data, check data, the sweep
 // report) is not handed to that consumer; it counts as a frame all the same, so the progress
 // bar is set as after any frame.
+#include <algorithm>
+
 #include "app/OrloDlg.h"
 
 namespace orlo {
@@ -98,7 +100,8 @@ void HandleUnit(COrloDlg& dlg) {
     }
     if (dlg.m_rxFrame[0] == FRAME_START &&
         dlg.m_rxFrame[static_cast<std::size_t>(length - 1)] == FRAME_END) {
-        dlg.m_rxCode = dlg.m_rxFrame[3];
+        const auto& gate = dlg.FrameGate();
+        if (gate && !gate(dlg.m_rxFrame.data(), static_cast<uint32_t>(length))) return;
         DispatchFrame(dlg, static_cast<uint32_t>(length));
         dlg.m_progressBar.SetPos(dlg.m_progress);
     }
@@ -133,6 +136,16 @@ void AssembleByte(COrloDlg& dlg, uint8_t byte) {
 }
 
 }  // namespace
+
+void COrloDlg::RouteFrame(const uint8_t* frame, uint32_t length) {
+    if (length < FRAME_SHORTEST_ROUTABLE || length > static_cast<uint32_t>(FRAME_MAX_LEN)) return;
+    UnitReset reset(*this);
+    std::copy(frame, frame + length, m_rxFrame.begin());
+    m_rxLen = static_cast<int32_t>(length);
+    m_rxExpected = length;
+    DispatchFrame(*this, length);
+    m_progressBar.SetPos(m_progress);
+}
 
 intptr_t COrloDlg::OnCommRx(uintptr_t, intptr_t) {
     // The reader stores each byte at m_rxTail % 1024 and then advances m_rxTail, so both
