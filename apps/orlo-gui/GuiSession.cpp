@@ -11,18 +11,23 @@ GuiSession::GuiSession(ISerialBackend& serial, IPortTable& ports, Options option
     m_layer.SetPortDetails([this](const std::string& entry) { return PortDetails(entry); },
                            &m_main->PortDetails());
 
-    OrloEnvironment env;
-    env.window = &m_layer;
-    env.serial = &serial;
-    env.ports = &ports;
-    env.now = std::move(options.now);
-    env.imageQuestion = run::ImageQuestion;
-    m_dlg = std::make_unique<COrloDlg>(env);
+    // The window's runs go through the run layer: alignment, strays, port loss and the outcome
+    // are the same as on the command line. The window never gives up waiting (no timeout);
+    // the run polls itself on a window timer for its hints and a lost port.
+    run::RunSetup setup;
+    setup.window = &m_layer;
+    setup.serial = &serial;
+    setup.ports = &ports;
+    setup.wallClock = std::move(options.now);
+    setup.imageQuestion = run::ImageQuestion;
+    run::RunPolicy policy;
+    policy.timeout = std::chrono::milliseconds(0);
+    policy.pollPeriod = std::chrono::milliseconds(250);
+    m_run = std::make_unique<run::Run>(std::move(setup), policy);
     m_layer.SetPreTranslate(
-        [this](const InputMessage& msg) { return m_dlg && m_dlg->PreTranslateMessage(msg); });
-    m_dlg->OnInitDialog();
+        [this](const InputMessage& msg) { return Dialog() && Dialog()->PreTranslateMessage(msg); });
     m_details = new RunDetails(m_layer, m_main->RunDetailsLabel(),
-                               [this]() -> const COrloDlg* { return m_dlg.get(); });
+                               [this]() -> const COrloDlg* { return Dialog(); });
     m_main->SetServiceMode(options.serviceMode);
 }
 
@@ -32,11 +37,11 @@ GuiSession::~GuiSession() {
 }
 
 void GuiSession::EndDialog() {
-    m_dlg.reset();
+    m_run.reset();
 }
 
 bool GuiSession::OnClose() {
-    if (!m_dlg) return true;
+    if (!m_run) return true;
     // The close box may be pressed while a handler waits in a box of its own; the dialog ends
     // when that handler has returned, never under its feet.
     if (m_layer.InHandler()) {

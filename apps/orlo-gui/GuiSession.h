@@ -10,6 +10,7 @@
 #include "QtWindow.h"
 #include "RunDetails.h"
 #include "app/OrloDlg.h"
+#include "run/Run.h"
 
 namespace orlo::gui {
 
@@ -27,7 +28,8 @@ class GuiSession {
 
     MainWindow& Window() { return *m_main; }
     QtWindow& Layer() { return m_layer; }
-    COrloDlg* Dialog() { return m_dlg.get(); }  // null once the dialog has ended
+    COrloDlg* Dialog() { return m_run ? &m_run->Dialog() : nullptr; }  // null once ended
+    run::Run* Run() { return m_run.get(); }
     RunDetails& Details() { return *m_details; }
 
     // Ends the dialog, as closing the window does: the window layer goes (a notification the
@@ -41,7 +43,7 @@ class GuiSession {
     IPortTable& m_ports;
     QtWindow m_layer;
     std::unique_ptr<MainWindow> m_main;
-    std::unique_ptr<COrloDlg> m_dlg;
+    std::unique_ptr<run::Run> m_run;
     RunDetails* m_details = nullptr;  // a child of its label
 };
 

@@ -158,6 +158,7 @@ Run::Run(RunSetup setup, RunPolicy policy)
     env.serial = m_backend.get();
     env.ports = m_setup.ports;
     env.now = m_setup.wallClock;
+    env.imageQuestion = m_setup.imageQuestion;
     env.frameGate = [this](const uint8_t* frame, uint32_t length) { return OnFrame(frame, length); };
     m_dlg = std::make_unique<COrloDlg>(env);
     m_dlg->OnInitDialog();
@@ -379,6 +380,7 @@ void Run::SendCheckRequest(RunState proving) {
 
 bool Run::OnWrite(const uint8_t* data, std::size_t count) {
     if (m_sendingOwn) return true;
+    ++m_writes;
     const bool frame = count >= static_cast<std::size_t>(FRAME_MIN_LEN) && data[0] == FRAME_START;
     if (!frame) return true;  // the test string
     if (m_state == RunState::Idle) UserRunBegins(data[3]);
@@ -399,7 +401,10 @@ bool Run::Answers(const uint8_t* frame, uint32_t length) {
     const uint8_t code = frame[3];
     const uint8_t sent = m_dlg->m_txFrame[3];
     if (code == RSP_ACK || code == RSP_NAK) {
-        if (!AnsweredByAck(sent)) return false;
+        // A NAK refuses any frame; an ACK answers those the device acts on.
+        const bool refusable = AnsweredByAck(sent) || IsReadCommand(sent) || sent == CMD_CHECK ||
+                               sent == CMD_SWEEP_QUERY;
+        if (!(code == RSP_ACK ? AnsweredByAck(sent) : refusable)) return false;
         bool lengthOk = false;
         const uint16_t crc = Crc16(frame, length, &lengthOk);
         const uint16_t carried = length >= 7 ? static_cast<uint16_t>(frame[length - 3] << 8 | frame[length - 2]) : 0;
@@ -456,9 +461,11 @@ bool Run::OnFrame(const uint8_t* frame, uint32_t length) {
             const std::vector<uint8_t> held = std::exchange(m_heldReply, {});
             if (held.empty()) return false;
             m_routingProven = end;
+            const uint64_t writes = m_writes;
             m_dlg->RouteFrame(held.data(), static_cast<uint32_t>(held.size()));
             m_routingProven = false;
-            if (end) AfterProvenReply(held[3]);
+            // A reply the dialog asked for again (damaged) sent its frame again: not the end.
+            if (end) AfterProvenReply(held[3], m_writes != writes);
             return false;
         }
         case RunState::Running: {
@@ -484,7 +491,7 @@ bool Run::OnFrame(const uint8_t* frame, uint32_t length) {
 }
 
 // The step's last reply has been routed after its alignment was proven.
-void Run::AfterProvenReply(uint8_t code) {
+void Run::AfterProvenReply(uint8_t code, bool wroteAgain) {
     if (Finished() || m_steps.empty()) return;
     const RunStep& step = Step();
     if (step.kind == StepKind::Program && m_dlg->m_txFrame[3] == CMD_FINISH &&
@@ -492,14 +499,14 @@ void Run::AfterProvenReply(uint8_t code) {
         SetState(RunState::Countdown);  // the countdown's message completes it
         return;
     }
-    if (step.kind == StepKind::Check && code == CMD_CHECK && !m_dlg->m_checkText.empty() &&
-        m_dlg->m_txFrame[3] == CMD_CHECK && m_dlg->m_retryCount == 0) {
+    if (step.kind == StepKind::Check && code == CMD_CHECK && !wroteAgain &&
+        !m_dlg->m_checkText.empty()) {
         const std::string text = m_dlg->m_checkText;
         Notify([&](RunObserver& o) { o.OnCheckText(text); });
         Finish(ExitCode::Completed, {});
         return;
     }
-    if (step.kind == StepKind::Sweep && code == RSP_ACK) {
+    if (step.kind == StepKind::Sweep && code == RSP_ACK && !wroteAgain) {
         const COrloDlg& d = *m_dlg;
         Notify([&](RunObserver& o) { o.OnSweep(d.m_sweepMax, d.m_sweepMin, d.m_sweepTime, d.m_tm); });
         Finish(ExitCode::Completed, {});

@@ -116,6 +116,8 @@ struct RunSetup {
     std::string listName;
     std::function<std::chrono::steady_clock::time_point()> now;
     std::function<std::time_t()> wallClock;
+    // The windows' question about a file chosen for another region (OrloEnvironment).
+    std::function<std::string(const FlashRegion& region, const std::string& path)> imageQuestion;
 };
 
 // "file 300000 bytes, region limit 241664 bytes": what follows a too-big text.
@@ -188,7 +190,7 @@ class Run : private RunWindowListener {
     bool Answers(const uint8_t* frame, uint32_t length);
     bool IsLastReply(uint8_t code) const;
     void SendCheckRequest(RunState proving);
-    void AfterProvenReply(uint8_t code);
+    void AfterProvenReply(uint8_t code, bool wroteAgain);
     void UserRunBegins(uint8_t code);
     void NotConfirmed(const std::string& why);
     void Finish(ExitCode code, const std::string& message, const std::string& detail = {});
@@ -232,6 +234,7 @@ class Run : private RunWindowListener {
     bool m_waitNamed = false;     // this wait for an answer has been named
     bool m_timerArmed = false;
     bool m_nextStepPending = false;  // a step completed; Poll begins the next
+    uint64_t m_writes = 0;           // frames the dialog has written
 };
 
 }  // namespace orlo::run
