@@ -105,6 +105,7 @@ bash -c "source $completion; complete -p orlo" | grep -qx 'complete -F _orlo orl
   fail "the completion does not register _orlo for orlo"
 [ "$(complete_orlo orlo pro)" = program ] || fail "completion of 'orlo pro'"
 complete_orlo orlo program '' | grep -qx voice || fail "completion of the regions"
+complete_orlo orlo program voice x.adm '' | grep -qx user || fail "completion of the second REGION FILE pair"
 complete_orlo orlo program voice x.adm --port '' | grep -qxF "$port" ||
   fail "completion of --port: $(complete_orlo orlo program voice x.adm --port '' | paste -sd ' ')"
 complete_orlo orlo check - | grep -qx -- --timeout || fail "completion of check's options"
