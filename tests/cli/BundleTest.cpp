@@ -51,8 +51,11 @@ TEST_F(CliTest, BundleProgramsEveryRegionInFlashOrderOnOneConnectionOfEachDevice
                              "Programming completed of Application data, and Remove Target"})
         EXPECT_EQ(std::count(boxes.begin(), boxes.end(), done), 2) << done;
 
-    const std::vector<int> order = {0x20, 0x21, 0x21, 0x22, 0x22, 0x40, 0x41, 0x42,
-                                    0x10, 0x11, 0x11, 0x12, 0x12, 0x13};
+    // Each step is framed by the run's check requests (0x1B): one before its first frame, one
+    // before its last reply counts (for the application: before the finish frame).
+    const std::vector<int> order = {0x1B, 0x20, 0x21, 0x21, 0x22, 0x22, 0x1B,
+                                    0x1B, 0x40, 0x41, 0x42, 0x1B,
+                                    0x1B, 0x10, 0x11, 0x11, 0x12, 0x12, 0x1B, 0x13};
     for (const auto& e : Events(events, "open")) {
         const std::string label = e["port"];
         EXPECT_EQ(SentCodes(r.err, label), order) << label << "\n" << r.err;
