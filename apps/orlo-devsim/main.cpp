@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         "Prints the port path on the first line of standard output and, on the second, the line\n"
         "to paste into a shell so that the tool lists the port; then answers every frame until\n"
         "interrupted (SIGINT or SIGTERM). Frame numbers in the fault options count every frame\n"
-        "received, starting at 1.",
+        "received but the check requests (0x1B), starting at 1.",
         "orlo-devsim"};
     app.set_version_flag("--version", "orlo-devsim " ORLO_VERSION);
 
@@ -179,6 +179,39 @@ int main(int argc, char** argv) {
         ->group(faults)
         ->type_name("N");
 
+    app.add_option("--late-frame", f.lateFrames,
+                   "Answer the N-th frame --late-ms late. Nothing is read meanwhile, so the "
+                   "frames behind it are answered in order after it: a reply the tool gave up "
+                   "on arrives in its next run. Repeat for several")
+        ->group(faults)
+        ->type_name("N");
+    app.add_option("--late-ms", f.lateMs, "How late --late-frame answers")
+        ->group(faults)
+        ->capture_default_str()
+        ->type_name("MS");
+    app.add_option("--stray-frame", f.strayFrame,
+                   "Ahead of the reply to the N-th frame, send a frame of --stray-code that "
+                   "answers nothing")
+        ->group(faults)
+        ->type_name("N");
+    uint32_t strayCode = f.strayCode;
+    app.add_option("--stray-code", strayCode,
+                   "Code of the stray frame (0x... for hex): 0x51 a sweep report, 0x1B check "
+                   "data, 0x1A/0x2A/0x3A/0x4A read data of that region's first block, any other "
+                   "code a frame without payload. Default 0x77, a code nobody knows")
+        ->group(faults)
+        ->check(CLI::Range(0, 255))
+        ->type_name("C");
+    uint32_t strayEverySeconds = 0;
+    app.add_option("--stray-every", strayEverySeconds,
+                   "Also send the --stray-code frame every SEC seconds, the first time SEC "
+                   "seconds after start-up (a chatty device)")
+        ->group(faults)
+        ->type_name("SEC");
+    app.add_flag("--restart-on-finish", f.restartOnFinish,
+                 "Do not answer the finish frame (0x13): restart at once, the flash kept")
+        ->group(faults);
+
     RigOptions rig;
     double lingerSeconds = 1.0, gapSeconds = 0.5;
     const std::string line = "Production line (--rig)";
@@ -254,6 +287,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    f.strayCode = static_cast<uint8_t>(strayCode);
     dev.greetingLogStart = logStart;
     dev.greetingLines = printLines;
     PtyOptions pty;
@@ -299,17 +333,26 @@ int main(int argc, char** argv) {
         for (const auto& line : printLines) sim.PrintLine(line);
     };
     const auto period = std::chrono::seconds(everySeconds);
+    const auto strayPeriod = std::chrono::seconds(strayEverySeconds);
     auto nextGreeting = std::chrono::steady_clock::now() + period;
+    auto nextStray = std::chrono::steady_clock::now() + strayPeriod;
     bool hungUp = false;
     for (;;) {
         auto wait = std::chrono::milliseconds(kHangUpPoll);
+        const auto now = std::chrono::steady_clock::now();
         if (everySeconds) {
-            const auto now = std::chrono::steady_clock::now();
             if (now >= nextGreeting) {
                 greet();
                 nextGreeting += period;
             }
             wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(nextGreeting - now));
+        }
+        if (strayEverySeconds) {
+            if (now >= nextStray) {
+                sim.SendRaw(sim.GetDevice().StrayFrame(f.strayCode));
+                nextStray += strayPeriod;
+            }
+            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(nextStray - now));
         }
         if (WaitForSignal(wait)) break;
         if (!sim.Serving()) {

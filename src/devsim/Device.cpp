@@ -156,6 +156,12 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
         ex.frame = std::move(frame);
         return ex;
     }
+    if (faults.restartOnFinish && frame[3] == CMD_FINISH) {
+        ++m_stats.restarts;
+        m_naksLeft = 0;
+        ex.frame = std::move(frame);
+        return ex;
+    }
 
     bool refuse = false;
     if (hit(faults.nakFrame) && faults.nakCount > 0) {
@@ -173,13 +179,7 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
         ++m_stats.naks;
     else if (reply.size() == static_cast<std::size_t>(FRAME_MIN_LEN) && reply[3] == RSP_ACK)
         ++m_stats.acks;
-    if (m_options.replyAddressUnfilled && reply.size() > static_cast<std::size_t>(FRAME_MIN_LEN) &&
-        (reply[3] == CMD_CHECK || (reply[3] & 0x0F) == CMD_READ))
-        std::fill(reply.begin() + 4, reply.begin() + 8, uint8_t{0});
-    if (m_options.replyCrcUnfilled) {
-        reply[reply.size() - 3] = 0;
-        reply[reply.size() - 2] = 0;
-    }
+    LeaveFieldsUnfilled(reply);
     if (hit(faults.corruptFrame) && faults.corruptOffset < reply.size())
         reply[faults.corruptOffset] ^= 0xFF;
 
@@ -189,6 +189,7 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
     }
     if (hit(faults.oversizeFrame)) ex.out.push_back(OversizeFrame());
     if (!faults.lineBeforeReply.empty()) ex.out.push_back(TextLine(faults.lineBeforeReply));
+    if (hit(faults.strayFrame)) ex.out.push_back(Stray(faults.strayCode));
     if (hit(faults.duplicateFrame)) ex.out.push_back(reply);
     ex.out.push_back(std::move(reply));
     if (hit(faults.hangUpAfter)) {
@@ -196,8 +197,44 @@ Exchange Device::Handle(std::vector<uint8_t> frame) {
         m_hungUp = true;
         m_rx.clear();
     }
+    for (const uint32_t late : faults.lateFrames)
+        if (hit(late)) ex.lateMs = faults.lateMs;
     ex.frame = std::move(frame);
     return ex;
+}
+
+void Device::LeaveFieldsUnfilled(std::vector<uint8_t>& reply) const {
+    if (m_options.replyAddressUnfilled && reply.size() > static_cast<std::size_t>(FRAME_MIN_LEN) &&
+        (reply[3] == CMD_CHECK || (reply[3] & 0x0F) == CMD_READ))
+        std::fill(reply.begin() + 4, reply.begin() + 8, uint8_t{0});
+    if (m_options.replyCrcUnfilled) {
+        reply[reply.size() - 3] = 0;
+        reply[reply.size() - 2] = 0;
+    }
+}
+
+std::vector<uint8_t> Device::StrayFrame(uint8_t code) const {
+    std::lock_guard lock(m_mutex);
+    return Stray(code);
+}
+
+std::vector<uint8_t> Device::Stray(uint8_t code) const {
+    std::vector<uint8_t> p;
+    const FlashRegion* region = RegionOfFamily(code & 0xF0);
+    if (code == RSP_SWEEP_REPORT) {
+        PutBigEndian16(p, m_sweep.max);
+        PutBigEndian16(p, m_sweep.min);
+    } else if (code == CMD_CHECK || (region && (code & 0x0F) == CMD_READ)) {
+        const uint32_t address = code == CMD_CHECK ? CHECK_BLOCK_ADDRESS : region->base;
+        const uint32_t length =
+            code == CMD_CHECK ? static_cast<uint32_t>(CHECK_BLOCK_LEN) : static_cast<uint32_t>(BLOCK_SIZE);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            p.push_back(static_cast<uint8_t>(address >> shift));
+        p.insert(p.end(), m_flash.begin() + address, m_flash.begin() + address + length);
+    }
+    std::vector<uint8_t> frame = MakeFrame(code, p.data(), p.size());
+    LeaveFieldsUnfilled(frame);
+    return frame;
 }
 
 std::vector<uint8_t> Device::Answer(const std::vector<uint8_t>& frame) {

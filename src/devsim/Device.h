@@ -67,6 +67,18 @@ struct Faults {
     uint32_t duplicateFrame = 0;
     // A text line sent ahead of every reply (CR LF is added when missing); empty: none.
     std::string lineBeforeReply;
+    // Answer each listed frame `lateMs` ms late. The device reads nothing meanwhile, so the
+    // frames behind it are answered in order after it, as a busy device would: a reply that a
+    // tool gave up on arrives in its next run.
+    std::vector<uint32_t> lateFrames;
+    uint32_t lateMs = 3000;
+    // Ahead of the reply to the n-th frame, send one frame of code `strayCode` that answers
+    // nothing (see Device::StrayFrame).
+    uint32_t strayFrame = 0;
+    uint8_t strayCode = 0x77;
+    // Restart on the finish frame without answering it, as a device that jumps into its new
+    // application at once: the flash is kept, the NAK fault's run is forgotten.
+    bool restartOnFinish = false;
 
     // Carried out by the line (PtyDevice), not by the state machine:
     bool bytewise = false;      // each reply byte in its own write
@@ -105,6 +117,7 @@ struct DeviceStats {
     uint64_t acks = 0;          // ACK frames sent
     uint64_t naks = 0;          // NAK frames sent
     uint64_t silenced = 0;      // frames left unanswered by the silent fault
+    uint64_t restarts = 0;      // finish frames taken as a restart (restartOnFinish)
     std::array<uint64_t, 256> perCode{};
 };
 
@@ -114,6 +127,7 @@ struct Exchange {
     std::vector<std::vector<uint8_t>> out;  // sent in answer, in order: greeting, oversized
                                             // frame, text line, reply; empty when silent
     bool hangUp = false;                    // the device hangs up after sending `out`
+    uint32_t lateMs = 0;                    // the answer leaves this late (lateFrames)
 };
 
 class Device {
@@ -162,12 +176,18 @@ class Device {
     // 65535 bytes: 04 FF FF, code 0xEE, 65528 LF bytes, CRC, 03. The LF payload lets a receiver
     // that gives such a frame up at its length field fall back in step at the following units.
     static std::vector<uint8_t> OversizeFrame();
+    // A frame of `code` that answers nothing the tool sent, shaped as the device would send
+    // that code: a sweep report of the current settings (0x51), check data of 0x3FE000 (0x1B),
+    // read data of the first block of the code's region (0x1A, 0x2A, 0x3A, 0x4A), and a frame
+    // without payload for any other code (0x06 is an ACK, 0x77 a code nobody knows).
+    std::vector<uint8_t> StrayFrame(uint8_t code) const;
 
   private:
     void TakeByte(uint8_t b, std::vector<Exchange>& done);
     Exchange Handle(std::vector<uint8_t> frame);
     std::vector<uint8_t> Answer(const std::vector<uint8_t>& frame);
-    std::vector<uint8_t> Reply(uint8_t code, const uint8_t* payload, std::size_t n);
+    std::vector<uint8_t> Stray(uint8_t code) const;
+    void LeaveFieldsUnfilled(std::vector<uint8_t>& reply) const;
     bool BlockAllowed(uint8_t code, uint32_t address, uint32_t length) const;
 
     mutable std::mutex m_mutex;

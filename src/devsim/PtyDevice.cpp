@@ -203,8 +203,10 @@ void PtyDevice::Serve() {
         for (const Exchange& ex : m_device.FeedFrames(buf.data(), static_cast<std::size_t>(n))) {
             Trace(Direction::ToDevice, ex.frame);
             const Faults faults = m_device.GetFaults();
-            if (!ex.out.empty() && faults.replyDelayMs &&
-                !WaitUntil(LineClock::now() + std::chrono::milliseconds(faults.replyDelayMs)))
+            // A late answer holds up everything behind it: nothing is read meanwhile.
+            const uint32_t delayMs = faults.replyDelayMs + ex.lateMs;
+            if (!ex.out.empty() && delayMs &&
+                !WaitUntil(LineClock::now() + std::chrono::milliseconds(delayMs)))
                 break;
             for (const auto& unit : ex.out)
                 if (!Send(unit, faults.bytewise)) break;

@@ -145,6 +145,52 @@ TEST(FaultCombined, OversizeLineAndCorruptionOnOneFrameComeInThatOrder) {
     EXPECT_EQ(ex[0].out[2], Hex("04 00 07 06 42 14 FC"));
 }
 
+// A stray frame goes ahead of the n-th reply, shaped as the device sends its code; the late
+// answer is marked on its exchange for the line to carry out; the finish frame may be a restart.
+TEST(FaultImpolite, StrayFramesLateAnswersAndARestartOnFinish) {
+    const auto checkBytes = Hex("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
+    const auto userBlock = Pattern(9);
+    struct Case {
+        uint8_t code;
+        std::vector<uint8_t> stray;
+    };
+    const std::vector<Case> cases = {
+        {0x77, Frame(0x77, {})},
+        {0x51, Frame(0x51, Hex("07 D0 03 E8"))},
+        {0x1B, Frame(0x1B, Cat(Address(0x3FE000), checkBytes))},
+        {0x4A, BlockFrame(0x4A, 0x3C2000, userBlock)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.code));
+        Faults f;
+        f.strayFrame = 2;
+        f.strayCode = c.code;
+        f.lateFrames = {2, 3};
+        f.lateMs = 250;
+        Device dev(With(f));
+        dev.WriteFlash(0x3FE000, checkBytes);
+        dev.WriteFlash(0x3C2000, userBlock);
+        EXPECT_EQ(dev.StrayFrame(c.code), c.stray);
+        const auto frames = Cat(Cat(kStartApplication, kStartApplication), kStartApplication);
+        const auto ex = dev.FeedFrames(frames.data(), frames.size());
+        ASSERT_EQ(ex.size(), 3u);
+        EXPECT_EQ(ex[0].out, std::vector<std::vector<uint8_t>>{kAck});
+        EXPECT_EQ(ex[1].out, (std::vector<std::vector<uint8_t>>{c.stray, kAck}));
+        EXPECT_EQ(ex[2].out, std::vector<std::vector<uint8_t>>{kAck});
+        EXPECT_EQ(std::vector<uint32_t>({ex[0].lateMs, ex[1].lateMs, ex[2].lateMs}),
+                  std::vector<uint32_t>({0, 250, 250}));
+    }
+
+    Faults restart;
+    restart.restartOnFinish = true;
+    Device dev(With(restart));
+    EXPECT_EQ(dev.Feed(BlockFrame(0x11, 0x3C3000, Pattern(3))), kAck);
+    EXPECT_TRUE(dev.Feed(Hex("04 00 07 13 C2 69 03")).empty());
+    EXPECT_EQ(dev.ReadFlash(0x3C3000, 4096), Pattern(3)) << "the flash is kept";
+    EXPECT_EQ(dev.Feed(kStartApplication), kAck);
+    EXPECT_EQ(dev.Stats().restarts, 1u);
+}
+
 TEST(FaultSwitching, FaultsCanBeChangedWhileTheDeviceRuns) {
     Device dev;
     EXPECT_EQ(dev.Feed(kStartApplication), kAck);

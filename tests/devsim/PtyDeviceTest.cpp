@@ -175,16 +175,25 @@ TEST(PtyDevice, BytewiseRepliesArriveWhole) {
     EXPECT_EQ(port.Read(11), Hex("04 00 0B 51 07 D0 03 E8 7B DA 03"));
 }
 
+// Every answer late, or only the first: the frame behind a late one is answered after it.
 TEST(PtyDevice, ReplyDelayHoldsTheAnswerBack) {
-    DeviceOptions d;
-    d.faults.replyDelayMs = 150;
-    PtyDevice sim(d);
-    ASSERT_TRUE(sim.Start());
-    Port port(sim.SlavePath());
-    const auto t0 = Clock::now();
-    port.Write(kStartApplication);
-    EXPECT_EQ(port.Read(7), kAck);
-    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(150));
+    for (const bool onlyTheFirst : {false, true}) {
+        SCOPED_TRACE(onlyTheFirst);
+        DeviceOptions d;
+        if (onlyTheFirst) {
+            d.faults.lateFrames = {1};
+            d.faults.lateMs = 150;
+        } else {
+            d.faults.replyDelayMs = 150;
+        }
+        PtyDevice sim(d);
+        ASSERT_TRUE(sim.Start());
+        Port port(sim.SlavePath());
+        const auto t0 = Clock::now();
+        port.Write(Cat(kStartApplication, Hex("04 00 07 50 43 E0 03")));
+        EXPECT_EQ(port.Read(18), Cat(kAck, Hex("04 00 0B 51 07 D0 03 E8 7B DA 03")));
+        EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(150));
+    }
 }
 
 // A smoke test only; the arithmetic itself is tested in LinePacerTest.
