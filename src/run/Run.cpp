@@ -125,8 +125,17 @@ class Run::Backend : public ISerialBackend {
         bool ArmReader() override { return m_inner->ArmReader(); }
         bool WaitForData() override { return m_inner->WaitForData(); }
         int BytesWaiting() override { return m_inner->BytesWaiting(); }
-        int Read(uint8_t* buffer, int count) override { return m_inner->Read(buffer, count); }
+        int Read(uint8_t* buffer, int count) override {
+            const int got = m_inner->Read(buffer, count);
+            if (got > 0) m_run.m_received += static_cast<uint64_t>(got);
+            return got;
+        }
         bool Write(const uint8_t* data, std::size_t count) override {
+            // Taken first, waiting second: a read in between can only make the sum smaller,
+            // never count a byte that arrives after the frame has left.
+            const uint64_t taken = m_run.m_received.load();
+            const int waiting = m_inner->BytesWaiting();
+            m_run.m_arrivedBeforeWrite = taken + static_cast<uint64_t>(std::max(waiting, 0));
             if (!m_run.OnWrite(data, count)) return true;  // held: written once aligned
             return m_inner->Write(data, count);
         }
@@ -418,6 +427,17 @@ bool Run::Answers(const uint8_t* frame, uint32_t length) {
     return false;
 }
 
+bool Run::CameBeforeTheFrameAwaited(uint32_t length) const {
+    // Called while the dialog drains the ring, with the reader waiting for it: the bytes still
+    // in the ring follow the frame. Ring first, count second, so a late read only makes the
+    // frame look later.
+    const CComm& comm = m_dlg->m_comm;
+    const auto unread = static_cast<uint64_t>(
+        ((comm.m_rxTail - comm.m_rxHead) % RX_RING_SIZE + RX_RING_SIZE) % RX_RING_SIZE);
+    const uint64_t end = m_received.load() - std::min(unread, m_received.load());
+    return end < m_arrivedBeforeWrite + length;
+}
+
 // The reply that completes the step once its alignment is proven.
 bool Run::IsLastReply(uint8_t code) const {
     const uint8_t sent = m_dlg->m_txFrame[3];
@@ -437,7 +457,8 @@ bool Run::OnFrame(const uint8_t* frame, uint32_t length) {
         case RunState::Aligning:
         case RunState::ProvingResend:
         case RunState::ProvingEnd: {
-            const bool checkAnswer = code == CMD_CHECK && length >= kCheckDataMinLen;
+            const bool checkAnswer = code == CMD_CHECK && length >= kCheckDataMinLen &&
+                                     !CameBeforeTheFrameAwaited(length);
             if (m_state == RunState::Aligning) {
                 if (!checkAnswer) return false;  // left over from before this step
                 SetState(RunState::Running);
@@ -476,6 +497,12 @@ bool Run::OnFrame(const uint8_t* frame, uint32_t length) {
             if (m_steps.empty() || Step().kind == StepKind::TestTx)
                 return false;  // nothing of the step is awaited
             if (!Answers(frame, length)) return false;  // a stray: drives nothing, restarts nothing
+            if (CameBeforeTheFrameAwaited(length)) {
+                // An extra reply (twice sent, or late): every answer after it would be taken
+                // for the frame after its own.
+                NotConfirmed(kNotConfirmed);
+                return false;
+            }
             m_lastReply = m_setup.now();
             m_waitNamed = false;
             if (code == RSP_NAK || IsLastReply(code)) {

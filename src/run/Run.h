@@ -9,6 +9,7 @@
 // waiting hint instead). Observers hear its progress, its state and its outcome.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <functional>
@@ -188,6 +189,9 @@ class Run : private RunWindowListener {
     // Every complete frame before the dialog routes it (false: taken away).
     bool OnFrame(const uint8_t* frame, uint32_t length);
     bool Answers(const uint8_t* frame, uint32_t length);
+    // The frame just assembled began before the frame awaited was written: the device sent it
+    // before it had that frame, so it answers something earlier.
+    bool CameBeforeTheFrameAwaited(uint32_t length) const;
     bool IsLastReply(uint8_t code) const;
     void SendCheckRequest(RunState proving);
     void AfterProvenReply(uint8_t code, bool wroteAgain);
@@ -235,6 +239,10 @@ class Run : private RunWindowListener {
     bool m_timerArmed = false;
     bool m_nextStepPending = false;  // a step completed; Poll begins the next
     uint64_t m_writes = 0;           // frames the dialog has written
+    // Bytes the reader has taken from the port (reader thread), and how many had arrived, taken
+    // or waiting in the driver, when the last frame was written (UI thread).
+    std::atomic<uint64_t> m_received{0};
+    uint64_t m_arrivedBeforeWrite = 0;
 };
 
 }  // namespace orlo::run

@@ -314,6 +314,37 @@ TEST_F(ProtocolFaults, NoRunCompletesOnRepliesTheDeviceDidNotGiveToIt) {
     }
 }
 
+// A read-back the device did not confirm in step leaves the user's file as it was: the blocks
+// stay in the partial file beside it.
+TEST_F(ProtocolFaults, AReadBackNotConfirmedLeavesTheChosenFileAlone) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> device;
+        std::string region;
+    };
+    const std::vector<Case> cases = {
+        {"the last block answered twice", {"--duplicate-reply", "1"}, "user"},
+        // Blocks 4 to 10 would hold the data of blocks 3 to 9: nothing in the replies of this
+        // device tells them apart.
+        {"an extra reply and a lost one, CRC and address unfilled",
+         {"--no-reply-crc", "--no-reply-address", "--duplicate-reply", "3", "--silent-frame",
+          "10"},
+         "application"},
+    };
+    const Bytes mine = Pattern(5 * kBlock + 17, 99);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(readBack, mine);
+        auto device = Device(c.device);
+        const RunResult r = Orlo({"read", c.region, readBack.string(), "--port", device->Port(),
+                                  "--timeout", kTimeoutArg});
+        EXPECT_EQ(r.exitCode, kExitDeviceFailure) << r.out << r.err;
+        EXPECT_NE(r.err.find("not confirmed"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Reading completed"), std::string::npos) << r.out;
+        EXPECT_TRUE(ReadFile(readBack) == mine) << "the user's file was changed";
+    }
+}
+
 // Reply integrity: a damaged reply is asked for again (never written back to the device, into
 // a file or onto the screen), and a device that leaves the CRC and the address of its replies
 // unfilled is served all the same, with one note.
