@@ -93,8 +93,9 @@ TEST_F(LineFaults, APortThatDisappearsMidProgrammingIsNotReportedDone) {
     auto device = Device({"--baud", "115200"});
     const fs::path image = dir / "voice.adm";
     WriteFile(image, Pattern(40 * kBlock, 4));  // about 29 s of line time
+    // A timeout far beyond the run's end: a run that waited for it has not seen the loss.
     Process program(BinPath("orlo"), {"--json", "program", "voice", image.string(), "--port",
-                                      device->Port(), "--timeout", kTimeoutArg});
+                                      device->Port(), "--timeout", "60"});
     ASSERT_TRUE(program.Started());
     // Wait for the first progress report of a block, then pull the device away.
     const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
@@ -106,10 +107,13 @@ TEST_F(LineFaults, APortThatDisappearsMidProgrammingIsNotReportedDone) {
     ASSERT_NE(program.Out().find("\"phase\":\"Programming\""), std::string::npos)
         << program.Out() << program.Err();
     device->Kill();
+    const auto killed = std::chrono::steady_clock::now();
     const RunResult r = program.Wait(kHangLimit);
     EXPECT_FALSE(r.timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(30));
     EXPECT_EQ(r.exitCode, kExitTimeout) << r.out;
     EXPECT_NE(r.out.find("\"outcome\":\"timeout\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"detail\":\"" + kPortGone), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("\"kind\":\"completion\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("{\"event\":\"done\",\"exit\":4,\"schema\":1}"), std::string::npos) << r.out;
 }

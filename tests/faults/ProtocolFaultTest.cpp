@@ -3,7 +3,10 @@
 // done what was not: a completed programming run leaves the image in the device's flash, a
 // completed read-back leaves the region in the file, and a stopped read-back is reported as
 // partial with exactly the bytes the file holds, which are the flash's own.
+#include <signal.h>
+
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "faults/FaultRig.h"
@@ -14,6 +17,7 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitDeviceFailure = 1;
 constexpr int kExitTimeout = 4;
+constexpr int kExitInterrupted = 130;
 
 const std::string kVoiceDone = "Programming completed of Voice data";
 const std::string kApplicationRead = "Reading completed of Application data";
@@ -268,6 +272,20 @@ TEST_F(ProtocolFaults, NoRunCompletesOnRepliesTheDeviceDidNotGiveToIt) {
     const fs::path user = dir / "user.dat";
     WriteFile(user, Pattern(kBlock, 5));
     const std::vector<std::string> programUser = {"program", "user", user.string()};
+    const fs::path application = dir / "application.bin";
+    WriteFile(application, Pattern(3000, 6));
+    const std::vector<std::string> programApplication = {"program", "application",
+                                                         application.string()};
+    const fs::path voice = dir / "voice.adm";
+    WriteFile(voice, Pattern(4 * kBlock, 7));
+    // The earlier run gives up on the start frame's answer; it comes 1 s late, and so does the
+    // verdict on the next run's only verify block, a NAK: an owed reply that would stand in for
+    // it, were the run one step off, arrives long before it.
+    const std::vector<std::string> lateStartAndVerdict = {
+        "--late-frame", "1", "--late-frame", "4", "--late-ms", "1000",
+        "--nak-frame", "4", "--nak-count", "1000"};
+    std::vector<std::string> restarting = lateStartAndVerdict;
+    restarting.push_back("--restart-on-finish");
     struct Case {
         const char* name;
         std::vector<std::string> device;
@@ -292,6 +310,23 @@ TEST_F(ProtocolFaults, NoRunCompletesOnRepliesTheDeviceDidNotGiveToIt) {
         {"a device that prints a line a second and never answers",
          {"--silent-frame", "1", "--print-line", "still here", "--every", "1"}, {}, programUser,
          kExitTimeout, "timeout: the device has not answered for 2 s"},
+        {"frames of an unknown code every second and no answer",
+         {"--silent-frame", "1", "--stray-code", "0x77", "--stray-every", "1"}, {}, programUser,
+         kExitTimeout, "timeout: the device has not answered for 2 s"},
+        {"check data every second and no answer",
+         {"--silent-frame", "1", "--stray-code", "0x1B", "--stray-every", "1"}, {}, programUser,
+         kExitTimeout, "timeout: the device has not answered for 2 s"},
+        {"the late start answer of a run that timed out", lateStartAndVerdict, programUser,
+         programUser, kExitDeviceFailure,
+         "Tx Error (verify block at flash address 0x3C2000, sent 5 times)"},
+        {"the same for the application, whose finish frame the device does not answer",
+         restarting, programApplication, programApplication, kExitDeviceFailure,
+         "Tx Error (verify block at flash address 0x3C3000, sent 5 times)"},
+        // The extra ACK of the first write block and the lost answer of the third verify block
+        // would cancel out by the end; the NAK of the second verify block comes in between.
+        {"an extra reply and a lost one around a NAK",
+         {"--duplicate-reply", "2", "--nak-frame", "7", "--silent-frame", "10"}, {},
+         {"program", "voice", voice.string()}, kExitDeviceFailure, notConfirmed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,6 +347,36 @@ TEST_F(ProtocolFaults, NoRunCompletesOnRepliesTheDeviceDidNotGiveToIt) {
         EXPECT_NE(r.err.find(c.sentence), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("completed"), std::string::npos) << r.out;
     }
+}
+
+// Ctrl+C after the application's only verify block has its ACK, while the check request that
+// proves that ACK the answer to it, and not one owed from before, is still unanswered: nothing
+// is confirmed yet, so the run is interrupted, not "written and verified".
+TEST_F(ProtocolFaults, CtrlCBeforeTheApplicationsEndIsProvenIsAnInterruption) {
+    auto device = Device({"-v", "--reply-delay", "1000"});
+    const fs::path file = dir / "application.bin";
+    WriteFile(file, Pattern(3000, 9));
+    Process orlo(BinPath("orlo"), {"program", "application", file.string(), "--port",
+                                   device->Port(), "--timeout", "10"},
+                 {"ORLO_EXTRA_PORTS=", "ORLO_PORT="});
+    // The second check request has reached the device: the one after the verify's ACK.
+    const std::string checkRequest = "in  04 00 0B 1B";
+    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+    std::string trace = device->Output();
+    while (trace.find(checkRequest, trace.find(checkRequest) + 1) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        trace = device->Output();
+    }
+    ASSERT_NE(trace.find("in  04 10 0B 12"), std::string::npos) << trace;
+    orlo.Signal(SIGINT);
+    const RunResult r = orlo.Wait(kHangLimit);
+    EXPECT_EQ(r.exitCode, kExitInterrupted) << r.out << r.err;
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+    EXPECT_EQ((r.out + r.err).find("written and verified"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(r.out.find("completed"), std::string::npos) << r.out;
+    device->Stop();
+    EXPECT_EQ(device->Output().find("in  04 00 07 13"), std::string::npos) << "finish frame sent";
 }
 
 // A read-back the device did not confirm in step leaves the user's file as it was: the blocks
@@ -342,6 +407,30 @@ TEST_F(ProtocolFaults, AReadBackNotConfirmedLeavesTheChosenFileAlone) {
         EXPECT_NE(r.err.find("not confirmed"), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("Reading completed"), std::string::npos) << r.out;
         EXPECT_TRUE(ReadFile(readBack) == mine) << "the user's file was changed";
+    }
+}
+
+// A frame that answers nothing of the run (a sweep report, check data, read data of another
+// region, a code nobody knows) between two replies drives nothing: no frame is sent for it, and
+// the run completes in step.
+TEST_F(ProtocolFaults, StrayFramesInTheMiddleOfARunDriveNothing) {
+    const Bytes user = Pattern(kBlock, 8);
+    const fs::path file = dir / "user.dat";
+    WriteFile(file, user);
+    for (const char* code : {"0x51", "0x1B", "0x2A", "0x77"}) {
+        SCOPED_TRACE(code);
+        auto device = Device({"-v", "--stray-frame", "2", "--stray-code", code});
+        const RunResult r = Orlo({"program", "user", file.string(), "--port", device->Port(),
+                                  "--timeout", kTimeoutArg});
+        EXPECT_EQ(r.exitCode, kExitDone) << r.err;
+        EXPECT_NE(r.out.find("Programming completed of User data"), std::string::npos) << r.out;
+        ASSERT_EQ(device->Stop(), 0);
+        EXPECT_TRUE(Slice(ReadFile(savedFlash), kUserBase, kBlock) == user);
+        const std::string trace = device->Output();
+        EXPECT_NE(trace.find("in  04 10 0B 42"), std::string::npos) << trace;  // the verify
+        EXPECT_EQ(trace.find("in  04 00 0F 52"), std::string::npos) << "a sweep set was sent";
+        // The start, write and verify frames and the two check requests around them.
+        EXPECT_NE(trace.find("5 frames received"), std::string::npos) << trace;
     }
 }
 

@@ -314,6 +314,42 @@ TEST(GuiRun, ARunShowsItsDetailsAndDisablesTheButtonsThatCannotActMeanwhile) {
     EXPECT_TRUE(rig.window().RunDetailsLabel().text().startsWith(QStringLiteral("image1\n")));
 }
 
+// The device answers the start frame 3 s late; the user closes the port before that, opens
+// it again and programs again. The late ACK arrives in the second run, whose replies are one
+// step off from then on, and the device NAKs its verify block: no completion, a box that says
+// to repeat the run, and the port closed.
+TEST(GuiRun, ALateAnswerAcrossCloseAndOpenIsNeverACompletion) {
+    devsim::DeviceOptions late;
+    late.faults.lateFrames = {1};
+    late.faults.lateMs = 3000;
+    late.faults.nakFrame = 4;
+    late.faults.nakCount = 10;
+    Rig rig(late);
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    const Bytes image = Pattern(3000, 9);
+    rig.Program(IDC_PROGRAM_APPLICATION, image);
+    ASSERT_TRUE(PumpUntil([&] { return rig.Device().Stats().perCode[0x10] == 1; }));
+    QTest::qWait(500);
+    QTest::mouseClick(rig.button(IDC_CLOSE), Qt::LeftButton);
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.session->Details().Poll();  // the window's timer: the buttons are free again
+    rig.Program(IDC_PROGRAM_APPLICATION, image);
+    ASSERT_TRUE(rig.prompts.answers.empty()) << "the second Program found its button locked";
+    ASSERT_TRUE(PumpUntil([&] { return !rig.prompts.boxes.empty(); }, 30s)) << rig.Status();
+    QTest::qWait(200);  // a completion would come now, if at all
+    ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+    EXPECT_EQ(rig.prompts.boxes[0].text,
+              "This run is not confirmed: the device's answers came out of step with the frames "
+              "sent, so what it stored cannot be trusted. Repeat the run.");
+    EXPECT_FALSE(rig.button(IDC_CLOSE)->isEnabled());
+    EXPECT_TRUE(rig.button(IDC_OPEN)->isEnabled());
+    ASSERT_EQ(rig.serial.opened.size(), 2u);
+    EXPECT_FALSE(rig.serial.opened[1]->Write(reinterpret_cast<const uint8_t*>("x"), 1))
+        << "the port is still open";
+    EXPECT_EQ(rig.Device().Stats().perCode[0x13], 0u) << "the finish frame was sent";
+    EXPECT_FALSE(rig.layer().TimerActive(COUNTDOWN_TIMER_ID));
+}
+
 TEST(GuiRun, TwoWindowsProgramTwoDevicesSideBySide) {
     Rig first;
     Rig second;
