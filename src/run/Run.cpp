@@ -19,6 +19,7 @@ namespace {
 constexpr uint32_t kWmLButtonUp = 0x0202;  // the queued mouse message of a click
 constexpr unsigned kPollTimerId = 0x5255;  // the run's own window timer (the dialog uses 1)
 constexpr uint32_t kCheckDataMinLen = 27;  // a check data frame that holds its 16 bytes
+constexpr unsigned kAlignResends = 4;      // NAKs of the aligning check request answered again
 
 constexpr const char* kNotConfirmed =
     "not confirmed: the device answered a frame of this run out of step (a reply of an earlier "
@@ -400,6 +401,7 @@ bool Run::OnWrite(const uint8_t* data, std::size_t count) {
     // The step's first frame waits until the check request's answer has come: whatever the
     // line still holds from before is discarded up to it.
     m_heldFrame.assign(data, data + count);
+    m_alignResends = 0;
     SendCheckRequest(RunState::Aligning);
     return false;
 }
@@ -460,7 +462,17 @@ bool Run::OnFrame(const uint8_t* frame, uint32_t length) {
             const bool checkAnswer = code == CMD_CHECK && length >= kCheckDataMinLen &&
                                      !CameBeforeTheFrameAwaited(length);
             if (m_state == RunState::Aligning) {
-                if (!checkAnswer) return false;  // left over from before this step
+                if (!checkAnswer) {
+                    // Left over from before this step, or a NAK of the check request itself
+                    // (damaged on the line): that one is asked again, as the dialog asks any
+                    // request again. A second answer of check data drives nothing.
+                    if (code == RSP_NAK && m_alignResends < kAlignResends &&
+                        !CameBeforeTheFrameAwaited(length)) {
+                        ++m_alignResends;
+                        SendCheckRequest(RunState::Aligning);
+                    }
+                    return false;
+                }
                 SetState(RunState::Running);
                 m_lastReply = m_setup.now();
                 m_waitNamed = false;

@@ -243,6 +243,7 @@ class Run : private RunWindowListener {
     // or waiting in the driver, when the last frame was written (UI thread).
     std::atomic<uint64_t> m_received{0};
     uint64_t m_arrivedBeforeWrite = 0;
+    unsigned m_alignResends = 0;  // the aligning check request sent again after a NAK
 };
 
 }  // namespace orlo::run

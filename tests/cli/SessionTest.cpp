@@ -110,13 +110,16 @@ TEST_F(SessionTest, TheRunIsAlignedByContentAndTheTimeoutCountsOnlyAnswers) {
     const std::vector<uint8_t> ownRequest = port()->Writes()[0];
     EXPECT_EQ(ownRequest[3], 0x1B);
 
-    // An ACK and a NAK an earlier run left on the line: discarded, nothing is sent.
+    // An ACK and a NAK left on the line by an earlier run drive nothing; as the NAK may also
+    // refuse the request itself (damaged on the line), the request is sent once more.
     port()->Inject(kAck);
     port()->Inject({0x04, 0x00, 0x07, 0x15, 0x00, 0x00, 0x03});
-    loop.RunOnce(200ms);
-    EXPECT_EQ(Writes(), 1u);
-    port()->Inject(CheckData(0xAA));  // the answer: the check command's own request goes out
     ASSERT_TRUE(PumpUntil([&] { return Writes() == 2u; }));
+    EXPECT_EQ(port()->Writes()[1], ownRequest);
+    loop.RunOnce(200ms);
+    EXPECT_EQ(Writes(), 2u);
+    port()->Inject(CheckData(0xAA));  // the answer: the check command's own request goes out
+    ASSERT_TRUE(PumpUntil([&] { return Writes() == 3u; }));
     EXPECT_EQ(session->Dialog().m_checkText, "");
 
     // A text line, a sweep report and a frame of an unknown code answer nothing: the timeout
@@ -130,7 +133,7 @@ TEST_F(SessionTest, TheRunIsAlignedByContentAndTheTimeoutCountsOnlyAnswers) {
     now += 100ms;
     session->Poll();
     ASSERT_TRUE(session->Finished());
-    EXPECT_EQ(Writes(), 2u);
+    EXPECT_EQ(Writes(), 3u);
     EXPECT_EQ(session->Result().code, ExitCode::Timeout);
     // Each wait is named once after two seconds; the timeout says what to check.
     const std::string waiting = "waiting for the device on COM3 to answer the check request...\n";
