@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "HelpFormat.h"
 #include "devsim/Device.h"
 #include "devsim/PtyDevice.h"
 #include "devsim/Rig.h"
@@ -60,13 +61,27 @@ int main(int argc, char** argv) {
     using namespace orlo::devsim;
 
     CLI::App app{
-        "orlo-devsim: a simulated RDX-5812LQ target device on a pseudo-terminal.\n"
-        "Prints the port path on the first line of standard output and, on the second, the line\n"
-        "to paste into a shell so that the tool lists the port; then answers every frame until\n"
-        "interrupted (SIGINT or SIGTERM). Frame numbers in the fault options count every frame\n"
-        "received but the check requests (0x1B), starting at 1.",
+        "orlo-devsim plays a simulated RDX-5812LQ target device on a pseudo-terminal, so that "
+        "orlo and orlo-gui have a device to talk to without hardware. It prints the port's path "
+        "on the first line of standard output and, on the second, the line to paste into a "
+        "shell so that the tool lists the port; then it answers every frame until interrupted "
+        "(SIGINT or SIGTERM).\n\n"
+        "The fault options make it misbehave in defined ways, for tests. Frame numbers in them "
+        "count every frame received but the check requests (0x1B), starting at 1.",
         "orlo-devsim"};
-    app.set_version_flag("--version", "orlo-devsim " ORLO_VERSION);
+    // Wrapped once, to the terminal's width (80 columns into a pipe or file).
+    app.formatter(std::make_shared<orlo::help::Formatter>(orlo::help::HelpColumns(1)));
+    orlo::help::SetExamples(
+        &app,
+        {{"orlo-devsim --baud 115200 --link /tmp/rdx",
+          "Serve a device paced like the real 115200-baud line, reachable as /tmp/rdx."},
+         {"orlo-devsim -v --nak-frame 3 --nak-count 5",
+          "Refuse the second write block five times (the tool then shows Tx Error), and trace "
+          "every frame."},
+         {"orlo-devsim --flash-in flash.bin --save-flash flash.bin",
+          "Keep the flash from one run of the device to the next."}});
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.set_version_flag("--version", "orlo-devsim " ORLO_VERSION, "Print the version and exit");
 
     int verbosity = 0;
     std::string linkPath, flashIn, saveFlash;

@@ -15,6 +15,7 @@
 
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "HelpFormat.h"
 #include "StationCommand.h"
 #include "Version.h"
 #include "app/Resource.h"
@@ -47,13 +48,13 @@ const std::map<std::string, int> kSweepActions = {
 };
 
 constexpr const char* kPortHelp =
-    "The device: a path that leads to it (/dev/ttyUSB0, a /dev/serial/by-id/... link, a "
-    "relative path, a pseudo-terminal such as /dev/pts/3), a kernel name (ttyUSB0), a COM name "
-    "from `orlo ports` (COM10) or serial:NUMBER, the USB serial number of its adapter "
-    "(serial:A50285BI). Default: $ORLO_PORT";
+    "The device: a COM name from `orlo ports` (COM10), a path that leads to it (/dev/ttyUSB0, a "
+    "/dev/serial/by-id/... link, a pseudo-terminal such as /dev/pts/3), a kernel name (ttyUSB0) "
+    "or serial:NUMBER, the USB serial number of its adapter (serial:A50285BI). Default: the "
+    "ORLO_PORT environment variable.";
 constexpr const char* kTimeoutHelp =
     "Give up when the device has not answered for SEC seconds: no reply frame came in that "
-    "time (text lines the device prints do not count). 0: wait forever";
+    "time (text lines the device prints do not count). 0 waits for ever.";
 
 // The longest time --timeout and --duration take: beyond it (or not a number at all) the value
 // is a mistake, not a wish to wait for weeks.
@@ -87,24 +88,26 @@ CLI::Validator Seconds(bool zeroAllowed) {
             return "SEC must be a number of seconds from " +
                    std::string(zeroAllowed ? "0" : "above 0") + " to 1000000, not " + text;
         },
-        "SEC", "Seconds");
+        "", "Seconds");
 }
 
-constexpr const char* kFooter =
-    "Exit status: 0 completed, 1 device failure (Tx Error, Check Flash Memory, ...),\n"
-    "2 usage error, 3 port cannot be opened, 4 timeout, 5 file problem, 130 interrupted.\n"
-    "\n"
-    "Examples:\n"
-    "  orlo ports\n"
-    "  orlo doctor --port /dev/ttyUSB0\n"
-    "  orlo program application firmware.bin --port /dev/ttyUSB0\n"
-    "  orlo program voice voice.adm --port COM10 --port COM11     (both at once)\n"
-    "  orlo read application backup.bin --port /dev/ttyUSB0\n"
-    "  orlo check --port /dev/ttyUSB0\n"
-    "  orlo log --port /dev/ttyUSB0 --output device.log\n"
-    "  orlo bmp2h --bits 1 logo.bmp                               (writes logo.h)\n"
-    "\n"
-    "`orlo COMMAND --help` explains each command.";
+const std::vector<help::Example> kExamples = {
+    {"orlo ports", "List the serial ports, with the USB adapters' serial numbers."},
+    {"orlo doctor --port /dev/ttyUSB0", "Check that the port can be used, and say what to do if not."},
+    {"orlo program application firmware.bin --port /dev/ttyUSB0",
+     "Write firmware.bin into the application region and verify it."},
+    {"orlo program voice voice.adm --port COM10 --port COM11", "Program two devices at once."},
+    {"orlo read application backup.bin --port /dev/ttyUSB0",
+     "Read the application region back into backup.bin."},
+    {"orlo log --port /dev/ttyUSB0 --output device.log",
+     "Print the device's text lines and keep them in device.log."},
+};
+constexpr const char* kClosing =
+    "Exit status: 0 completed, 1 device failure (Tx Error, Check Flash Memory, a run not "
+    "confirmed), 2 usage error, 3 the port cannot be opened, 4 timeout, 5 file problem, 130 "
+    "interrupted.\n\n"
+    "Run 'orlo help COMMAND' or 'orlo COMMAND --help' for a command's options and examples; "
+    "'man orlo' has them all.";
 
 struct Device {
     std::vector<std::string> ports;
@@ -136,87 +139,71 @@ void AddDeviceOptions(CLI::App* cmd, Device& device, const char* timeoutHelp = k
         ->type_name("SEC");
 }
 
-constexpr std::size_t kHelpColumns = 80;  // every line of the help fits an 80-column terminal
-
-// `text` with every line longer than `width` broken at blanks; shorter lines stay as they are
-// (the examples are aligned with blanks).
-std::string Wrap(const std::string& text, std::size_t width) {
-    std::string out;
-    std::size_t begin = 0;
-    while (begin <= text.size()) {
-        std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(begin, end - begin);
-        while (line.size() > width) {
-            std::size_t cut = line.rfind(' ', width);
-            if (cut == std::string::npos || cut == 0) cut = line.find(' ', width);
-            if (cut == std::string::npos) break;
-            out += line.substr(0, cut) + "\n";
-            line = line.substr(line.find_first_not_of(' ', cut) == std::string::npos
-                                   ? line.size()
-                                   : line.find_first_not_of(' ', cut));
-        }
-        out += line;
-        if (end == text.size()) break;
-        out += "\n";
-        begin = end + 1;
-    }
-    return out;
+// "usage: orlo read REGION OUTFILE --port DEV [OPTIONS]": of the command that was being
+// parsed, or of the program.
+std::string OneLineUsage(const CLI::App* app) {
+    return "usage: " + help::UsageLine(app);
 }
 
-// CLI11's help with the descriptions wrapped to the terminal's 80 columns.
-class HelpFormatter : public CLI::Formatter {
-  public:
-    HelpFormatter() { column_width(kColumn); }
-    std::string make_option_desc(const CLI::Option* opt) const override {
-        return Wrap(CLI::Formatter::make_option_desc(opt), kHelpColumns - kColumn);
-    }
-    // Positionals are all required: saying so on each keeps the sweep actions' list of
-    // choices (which the shell completion reads) within the 80 columns.
-    std::string make_option_opts(const CLI::Option* opt) const override {
-        std::string opts = CLI::Formatter::make_option_opts(opt);
-        const std::string required = " REQUIRED";
-        if (const auto at = opts.find(required); opt->get_positional() && at != std::string::npos)
-            opts.erase(at, required.size());
-        return opts;
-    }
-    std::string make_description(const CLI::App* app) const override {
-        return Wrap(CLI::Formatter::make_description(app), kHelpColumns);
-    }
-    std::string make_footer(const CLI::App* app) const override {
-        return Wrap(CLI::Formatter::make_footer(app), kHelpColumns);
-    }
-    std::string make_subcommand(const CLI::App* sub) const override {
-        std::stringstream out;
-        CLI::detail::format_help(out, sub->get_name(),
-                                 Wrap(sub->get_description(), kHelpColumns - kColumn), kColumn);
-        return out.str();
-    }
+std::vector<std::string> CommandNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* sub : app.get_subcommands({})) names.push_back(sub->get_name());
+    return names;
+}
 
-  private:
-    static constexpr std::size_t kColumn = 26;  // where the descriptions begin
-};
-
-// "orlo read REGION OUTFILE --port DEV [OPTIONS]": the positionals and required options of the
-// command that was being parsed, or of the program.
-std::string OneLineUsage(const CLI::App* sub) {
-    if (sub == nullptr) return "usage: orlo [OPTIONS] COMMAND ...";
-    std::string usage = "usage: orlo " + sub->get_name();
-    bool optional = false;
-    for (const CLI::Option* opt : sub->get_options()) {
-        if (opt->get_positional()) {
-            usage += " " + opt->get_name();
-        } else if (opt->get_required()) {
-            const auto& longs = opt->get_lnames();
-            const std::string form = (longs.empty() ? opt->get_name() : "--" + longs.front()) +
-                                     " " + opt->get_type_name();
-            usage += " " + form;
-            if (opt->get_expected_max() > 1) usage += " [" + form + " ...]";
-        } else {
-            optional = true;
-        }
+// The word where the command should stand: the first argument that is neither an option nor
+// the value of one of the program's own options.
+std::string CommandWord(const CLI::App& app, const std::vector<std::string>& args) {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--") return i + 1 < args.size() ? args[i + 1] : std::string();
+        if (!a.starts_with("-") || a == "-") return a;
+        if (a.find('=') != std::string::npos) continue;
+        const CLI::Option* opt = app.get_option_no_throw(a);
+        if (opt != nullptr && opt->get_items_expected_min() > 0) ++i;  // its value
     }
-    return usage + (optional ? " [OPTIONS]" : "");
+    return {};
+}
+
+// The usage error on standard error: what was wrong, the one-line usage of the command (or of
+// the program) and where to read more.
+int UsageError(const std::string& what, const CLI::App* command, const CLI::App& app) {
+    const std::size_t width = help::TerminalColumns(2);
+    std::cerr << help::Wrap("orlo: " + what, width, 6) << "\n"
+              << help::Wrap(OneLineUsage(command != nullptr ? command : &app), width, 4) << "\n"
+              << "run 'orlo " << (command != nullptr ? command->get_name() + " " : std::string())
+              << "--help' for more\n";
+    return ToInt(ExitCode::Usage);
+}
+
+// "'prog' is not a command; did you mean 'program'?"
+std::string UnknownCommand(const std::string& word, const CLI::App& app) {
+    const std::string nearest = help::Nearest(word, CommandNames(app));
+    return "'" + word + "' is not a command" +
+           (nearest.empty() ? std::string("; 'orlo --help' lists them")
+                            : "; did you mean '" + nearest + "'?");
+}
+
+// What the parser found wrong, as a clause of the program's messages.
+std::string ParseProblem(const CLI::ParseError& e, const CLI::App* command, const CLI::App& app,
+                         const std::vector<std::string>& args) {
+    if (command == nullptr) {
+        const std::string word = CommandWord(app, args);
+        if (word.empty()) return "no command given";
+        const std::vector<std::string> names = CommandNames(app);
+        if (std::find(names.begin(), names.end(), word) == names.end())
+            return UnknownCommand(word, app);
+    }
+    std::string what = e.what();
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
+        what.find("--port") != std::string::npos)
+        return "no port given: name the device with --port DEV or in the ORLO_PORT environment "
+               "variable; 'orlo ports' lists the ports";
+    // CLI11 writes sentences ("The following argument was not expected: x"); ours are clauses.
+    if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
+        std::islower(static_cast<unsigned char>(what[1])))
+        what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+    return what;
 }
 
 // The options that take a value, in every spelling. A value given as the next argument never
@@ -266,56 +253,70 @@ int main(int argc, char** argv) {
     for (const std::string& a : arguments) argumentPointers.push_back(a.c_str());
 
     CLI::App app{
-        "orlo programs the 4 MiB serial flash of the RDX-5812LQ target device over a\n"
-        "serial line, and runs its service functions: read-back, check block, sweep\n"
-        "settings, device log, test string and the bitmap to C-header converter. It drives\n"
-        "the same dialog as the desktop window: the message texts are the window's own,\n"
-        "printed verbatim.",
+        "orlo programs the 4 MiB serial flash of the RDX-5812LQ target device over a serial "
+        "line: it writes an image into a flash region and verifies every block, reads regions "
+        "back, and runs the service functions (check block, sweep settings, device log, test "
+        "string, bitmap to C header). It drives the same dialog as the desktop window orlo-gui, "
+        "so its messages are the window's own texts.\n\n"
+        "Start with 'orlo ports' to find the device's port and 'orlo doctor' to check it.",
         "orlo"};
-    app.formatter(std::make_shared<HelpFormatter>());
-    app.footer(kFooter);
+    // Wrapped once, to the terminal's width (80 columns into a pipe or file).
+    app.formatter(std::make_shared<help::Formatter>(help::HelpColumns(1)));
+    help::SetExamples(&app, kExamples, kClosing);
+    // Before the commands are added: they take these texts over.
+    app.set_help_flag("-h,--help", "Print this help and exit.");
     app.require_subcommand(1);
     app.fallthrough();
-    app.set_version_flag("-V,--version", VersionLine());
+    app.set_version_flag("-V,--version", VersionLine(),
+                         "Print the version and the commit it was built from, and exit.");
 
     OutputOptions output;
     output.commandLine = arguments;
     app.add_flag("--json", output.json,
                  "Print one JSON object a line on standard output (events, progress, results) "
-                 "for other programs");
+                 "for other programs.");
     app.add_flag("-q,--quiet", output.quiet,
-                 "Print only errors, warnings and the data a command was asked for");
+                 "Print only errors, warnings and the data a command was asked for.");
     std::string progressMode = "auto";
     app.add_option("--progress", progressMode,
                    "auto: an updating line on a terminal, plain lines elsewhere; live, plain: "
-                   "that whatever the output is; none: no progress")
+                   "that whatever the output is; none: no progress.")
         ->check(CLI::IsMember(kProgressModes))
         ->type_name("MODE");
     app.add_flag("-v,--verbose", output.verbose,
                  "Print every frame sent (>) and received (<) on standard error: code, flash "
-                 "address, length (data left out)");
+                 "address, length (data left out).");
     app.add_option("--report", output.report,
                    "Write a JSON record of the run to FILE: version, command line, times, "
-                   "ports, image and read-back SHA-256, refusals, outcome")
+                   "ports, image and read-back SHA-256, refusals, outcome.")
         ->type_name("FILE");
 
     // ports
     CLI::App* ports = app.add_subcommand(
         "ports",
-        "List the serial ports in columns: COM name, device, USB vendor:product, serial number,\n"
-        "driver, product and maker, stable link (/dev/serial/by-id); --json gives every detail");
+        "List the serial ports. Each line gives the COM name, the device, the USB vendor and "
+        "product id, serial number, driver, product and maker, and the stable link under "
+        "/dev/serial/by-id. Each "
+        "of these names a port for --port: the COM name, the device, the link, or "
+        "serial:NUMBER. With --json each port is one object with every detail.");
+    help::SetExamples(ports, {{"orlo ports", "List the ports."},
+                              {"orlo --json ports", "The same, one JSON object a port, for scripts."}});
 
     // doctor
     std::vector<std::string> doctorPorts;
     CLI::App* doctor = app.add_subcommand(
         "doctor",
-        "Check before a run what could stop it, one line a finding with what to do: the port\n"
-        "exists and is a serial device, you may open it (group dialout), no other program has it\n"
-        "open, ModemManager leaves it alone, an FTDI adapter's latency timer, and the line takes\n"
-        "115200 baud 8N1 raw. Exit status 0 when nothing blocks a run, else 3.");
+        "Check a port for what could stop a run. One line a finding, with what to do about it: "
+        "the port exists and is a serial device, you may open it (the port's group, and "
+        "whether this login has it yet), no other program has it open, ModemManager leaves it "
+        "alone, an FTDI adapter's latency timer, and the line takes 115200 baud 8N1 raw. The "
+        "exit status is 0 when nothing blocks a run, else 3.");
+    help::SetExamples(doctor, {{"orlo doctor", "Check every listed port."},
+                               {"orlo doctor --port /dev/ttyUSB0", "Check one port."}});
     doctor
         ->add_option("-p,--port", doctorPorts,
-                     std::string(kPortHelp) + ". Repeat for several; default: every listed port")
+                     std::string(kPortHelp) + " Repeat for several; without it every listed "
+                                              "port is checked.")
         ->check(kPortNamed)
         ->expected(1)
         ->allow_extra_args(false)
@@ -329,31 +330,45 @@ int main(int argc, char** argv) {
     std::string programManifest, programDb;
     CLI::App* program = app.add_subcommand(
         "program",
-        "Write image files into flash regions, block by block, then verify every block.\n"
-        "Several REGION FILE pairs are programmed one after another on one connection, in the\n"
-        "order voice, map, user, application whatever order they are given; --manifest\n"
-        "programs the release a manifest pins. Application images end with a countdown after\n"
-        "which the device may be removed.\n"
-        "Several --port options program the same images into every device at once.");
+        "Write image files into flash regions and verify them. Every block is written, then "
+        "sent again for the device to verify. Several REGION FILE pairs are programmed one "
+        "after another on one connection, in the order voice, map, user, application whatever "
+        "order they are given; --manifest programs the release a manifest pins. A file too big "
+        "for its region, or whose extension belongs to another region, is refused before "
+        "anything is sent. An application image ends with a countdown of up to 12 seconds, "
+        "after which the device may be removed.\n\n"
+        "Several --port options program the same images into every device at once (gang "
+        "programming), each with its own progress line, and end with a table of the results.");
+    help::SetExamples(
+        program,
+        {{"orlo program application firmware.bin --port /dev/ttyUSB0",
+          "Program and verify the application."},
+         {"orlo program voice voice.adm application fw.bin --port COM10",
+          "Program two regions on one connection, the voice data first."},
+         {"orlo program --manifest release-7.json --port serial:A50285BI --db line3.db",
+          "Program a pinned release into the device behind that USB adapter, wherever it is "
+          "plugged in, and record the run."},
+         {"orlo program map city.map --port COM10 --port COM11 --report run.json",
+          "Program two devices at once and keep a JSON record of the run."}});
     program
         ->add_option("IMAGES", programImages,
                      "REGION FILE pairs: application (.bin), voice (.adm), map (.map) or user "
                      "(.dat), each followed by its image file (raw bytes, at most the region's "
-                     "size)")
+                     "size).")
         ->allow_extra_args(true)  // the pairs go on after an option (program user --port P FILE)
         ->type_name("REGION FILE ...");
     program->add_option("-m,--manifest", programManifest,
                         "Program the images the manifest FILE names, each only when its SHA-256 "
-                        "is the pinned one (orlo manifest writes one)")
+                        "is the pinned one (orlo manifest writes one).")
         ->type_name("FILE");
     program->add_option("--db", programDb,
                         "Add a row for every device's run to the run database FILE (orlo "
-                        "history reads it); created when missing")
+                        "history reads it); created when missing.")
         ->type_name("FILE");
     // One value each time, so --port may stand anywhere on the line (before FILE too).
     program
         ->add_option("-p,--port", programDevice.ports,
-                     std::string(kPortHelp) + ". Repeat for gang programming")
+                     std::string(kPortHelp) + " Repeat for gang programming.")
         ->check(kPortNamed)
         ->expected(1)
         ->allow_extra_args(false)  // the value after it is the next REGION or FILE
@@ -368,34 +383,44 @@ int main(int argc, char** argv) {
     bool force = false;
     program->add_flag("-f,--force", force,
                       "Program FILE even when its extension belongs to another region, or when it "
-                      "looks like an Intel HEX, S-record or ELF file rather than raw bytes");
+                      "looks like an Intel HEX, S-record or ELF file rather than raw bytes.");
 
     // read
     Device readDevice;
     std::string readRegion, outFile;
     CLI::App* read = app.add_subcommand(
         "read",
-        "Read a flash region (or its first --length bytes) back into a file (kept, and "
-        "reported as partial, when the run does not complete)");
-    read->add_option("REGION", readRegion, "application, voice, map or user")
+        "Read a flash region, or its first --length bytes, back into a file. The file is "
+        "replaced only by a complete read-back: until the last block has arrived the bytes go "
+        "into OUTFILE.partial, which is kept, and named, when the run does not complete.");
+    help::SetExamples(read, {{"orlo read application backup.bin --port /dev/ttyUSB0",
+                              "Read the application region into backup.bin."},
+                             {"orlo read voice head.adm --length 60000 --port COM10",
+                              "Read the first 60000 bytes of the voice region."},
+                             {"orlo read user - --port COM10 | xxd",
+                              "Write the user region to standard output."}});
+    read->add_option("REGION", readRegion, "application, voice, map or user.")
         ->required()
         ->check(CLI::IsMember(kRegions, CLI::ignore_case));
     read->add_option("OUTFILE", outFile,
-                     "The file to write (replaced when it exists); - for standard output")
+                     "The file to write (replaced when it exists); - for standard output.")
         ->required()
         ->type_name("FILE");
     AddDeviceOptions(read, readDevice);
     uint32_t readLength = 0;
     read->add_option("-l,--length", readLength,
                      "Read only the first N bytes of the region (the blocks that hold them); "
-                     "the file gets exactly N bytes. Default: the whole region")
+                     "the file gets exactly N bytes. Default: the whole region.")
         ->check(CLI::Range(uint32_t{1}, FLASH_SIZE))
         ->type_name("N");
 
     // check
     Device checkDevice;
     CLI::App* check = app.add_subcommand(
-        "check", "Read the 16-byte application check block and print it as hex text");
+        "check",
+        "Print the application check block. These are the 16 bytes at flash address 0x3FE000, "
+        "as hex text, as the window shows them.");
+    help::SetExamples(check, {{"orlo check --port /dev/ttyUSB0", "Print the check block."}});
     AddDeviceOptions(check, checkDevice);
 
     // sweep
@@ -403,13 +428,14 @@ int main(int argc, char** argv) {
     std::string sweepAction;
     CLI::App* sweep = app.add_subcommand(
         "sweep",
-        "Read or step the sweep settings, then print sweep max, sweep min, sweep time\n"
-        "and Tm as written back to the device. `read` also restores Tm 20000 and sweep\n"
-        "time 40 ms.");
+        "Read or step the sweep settings. orlo prints sweep max, sweep min, sweep time and Tm "
+        "as written back to the device; 'read' also restores Tm 20000 and sweep time 40 ms.");
+    help::SetExamples(sweep, {{"orlo sweep read --port /dev/ttyUSB0", "Show the sweep settings."},
+                              {"orlo sweep max+100 --port /dev/ttyUSB0", "Raise sweep max by 100."}});
     sweep
         ->add_option("ACTION", sweepAction,
                      "read, max+100, max-100, max+10, max-10, min+100, min-100, min+10 or "
-                     "min-10")
+                     "min-10.")
         ->required()
         // The choices as the type (without CLI11's "TEXT:"), to fit 80 columns.
         ->type_name("{max+10,max+100,max-10,max-100,min+10,min+100,min-10,min-100,read}")
@@ -422,22 +448,28 @@ int main(int argc, char** argv) {
     double duration = 0;
     CLI::App* log = app.add_subcommand(
         "log",
-        "Print the text lines the device sends (lines starting with R rewritten to "
-        "decimal) until Ctrl+C or --duration");
+        "Print the text lines the device sends. It runs until Ctrl+C, --duration or --timeout; lines "
+        "starting with R are rewritten to decimal, as the window's log does.");
+    help::SetExamples(log, {{"orlo log --port /dev/ttyUSB0", "Print the device's lines until Ctrl+C."},
+                            {"orlo log --port /dev/ttyUSB0 --output device.log --duration 60",
+                             "Keep one minute of lines in device.log, as the window's SaveAs "
+                             "writes it."}});
     logDevice.timeout = 0;  // a device may be silent for long: the log waits unless told
     AddDeviceOptions(log, logDevice, kLogTimeoutHelp);
     log->add_option("-o,--output", logFile,
                     "Also write the lines to FILE exactly as the window's SaveAs log file "
-                    "(replaced when it exists)")
+                    "(replaced when it exists).")
         ->type_name("FILE");
-    log->add_option("-d,--duration", duration, "Stop after SEC seconds (exit status 0)")
+    log->add_option("-d,--duration", duration, "Stop after SEC seconds (exit status 0).")
         ->check(Seconds(false))
         ->type_name("SEC");
 
     // test-tx
     Device testDevice;
-    CLI::App* testTx =
-        app.add_subcommand("test-tx", "Send the 8-byte test string \"Hellow\\r\\n\" (unframed)");
+    CLI::App* testTx = app.add_subcommand(
+        "test-tx", "Send the test string \"Hellow\\r\\n\". The 8 bytes go to the device unframed, "
+                   "as the window's Test_Tx button sends them.");
+    help::SetExamples(testTx, {{"orlo test-tx --port /dev/ttyUSB0", "Send the test string."}});
     AddDeviceOptions(testTx, testDevice);
 
     // bmp2h
@@ -445,14 +477,18 @@ int main(int argc, char** argv) {
     std::string bitmap;
     CLI::App* bmp2h = app.add_subcommand(
         "bmp2h",
-        "Convert a 1-bit (monochrome) or 4-bit (16-colour) bitmap of at most 256 x 32\n"
-        "pixels into a C header beside it (logo.bmp -> logo.h)");
-    bmp2h->add_option("-b,--bits", bits, "Bits per pixel of the converter: 1 or 4")
+        "Convert a bitmap into a C header. A 1-bit (monochrome) or 4-bit (16-colour) bitmap of "
+        "at most 256 x 32 pixels becomes a header beside it (logo.bmp becomes logo.h), as the "
+        "window's converters make them.");
+    help::SetExamples(bmp2h, {{"orlo bmp2h --bits 1 logo.bmp", "Write logo.h from a monochrome logo.bmp."},
+                              {"orlo bmp2h --bits 4 icons/battery.bmp",
+                               "Write icons/battery.h from a 16-colour bitmap."}});
+    bmp2h->add_option("-b,--bits", bits, "Bits per pixel of the converter: 1 or 4.")
         ->required()
         ->check(CLI::IsMember({1, 4}));
     bmp2h
         ->add_option("FILE", bitmap,
-                     "The .bmp file; the header is written beside it with .h in place of .bmp")
+                     "The .bmp file; the header is written beside it with .h in place of .bmp.")
         ->required()
         ->type_name("FILE.bmp")
         ->check(CLI::Validator(
@@ -469,24 +505,27 @@ int main(int argc, char** argv) {
     std::string manifestOutput, manifestName;
     CLI::App* manifest = app.add_subcommand(
         "manifest",
-        "Write a manifest that pins a release: each region's image file with its SHA-256, in\n"
-        "the order they are programmed. `orlo program --manifest FILE` programs exactly those\n"
-        "files, and refuses the release when any of them has changed.");
+        "Write a manifest that pins a release. It names each region's image file with its "
+        "SHA-256, in the order they are programmed; 'orlo program --manifest FILE' programs "
+        "exactly those files, and refuses the release when any of them has changed.");
+    help::SetExamples(manifest,
+                      {{"orlo manifest voice voice.adm application fw.bin -o release-7.json",
+                        "Pin a release of two images; its runs are recorded as release-7."}});
     manifest
         ->add_option("IMAGES", manifestPairs,
                      "REGION FILE pairs: voice (.adm), map (.map), user (.dat) or application "
-                     "(.bin), each followed by its image file")
+                     "(.bin), each followed by its image file.")
         ->required()
         ->allow_extra_args(true)
         ->type_name("REGION FILE ...");
     manifest->add_option("-o,--output", manifestOutput,
                          "The manifest file to write (replaced when it exists); the images are "
-                         "named relative to its folder")
+                         "named relative to its folder.")
         ->required()
         ->type_name("FILE");
     manifest->add_option("-n,--name", manifestName,
                          "The release's name, kept in every run's record (default: the output's "
-                         "file name without its extension)")
+                         "file name without its extension).")
         ->type_name("TEXT");
 
     // history
@@ -494,17 +533,20 @@ int main(int argc, char** argv) {
     int historyFailures = 10;
     CLI::App* history = app.add_subcommand(
         "history",
-        "Print what the run database holds: the runs in all, the yield per slot and per\n"
-        "manifest, and the latest failures with their reasons");
+        "Print what the run database holds. That is the runs in all, the yield per slot and "
+        "per manifest, and the latest failures with their reasons.");
+    help::SetExamples(history, {{"orlo history", "Summarise every run the station recorded."},
+                                {"orlo history --since 12h --failures 20",
+                                 "The last twelve hours, with up to 20 failures."}});
     history->add_option("--db", historyDb,
                         "The run database (default: $XDG_STATE_HOME/orlo/station.db, "
-                        "~/.local/state/orlo/station.db)")
+                        "~/.local/state/orlo/station.db).")
         ->type_name("FILE");
     history->add_option("--since", historySince,
                         "Only runs that ended since TIME: a UTC date or time (2026-12-08, "
-                        "2026-12-08T14:00) or a span back from now (90s, 30m, 12h, 7d)")
+                        "2026-12-08T14:00) or a span back from now (90s, 30m, 12h, 7d).")
         ->type_name("TIME");
-    history->add_option("--failures", historyFailures, "How many of the latest failures to list")
+    history->add_option("--failures", historyFailures, "How many of the latest failures to list.")
         ->check(CLI::Range(0, 10000))
         ->capture_default_str()
         ->type_name("N");
@@ -513,21 +555,29 @@ int main(int argc, char** argv) {
     StationArgs stationArgs;
     CLI::App* stationCmd = app.add_subcommand(
         "station",
-        "Program every device plugged into a slot, once, as it comes: a device stays 0.5 s,\n"
-        "is programmed with the images (voice, map, user, then application, whatever the\n"
-        "order given), shows PASSED or FAILED and waits to be removed. Slots run in parallel.\n"
-        "Ctrl+C takes no new devices and lets the running ones finish; a second Ctrl+C\n"
-        "abandons them. Exit status 0 when every device passed, 1 when any failed, 130 when\n"
-        "runs were abandoned.");
+        "Program every device plugged into a slot, once, as it comes. A device stays 0.5 s, is "
+        "programmed with the images (voice, map, user, then application, whatever the order "
+        "given), shows PASSED or FAILED and waits to be removed. Slots run in parallel.\n\n"
+        "Ctrl+C takes no new devices and lets the running ones finish; a second Ctrl+C abandons "
+        "them. The exit status is 0 when every device passed, 1 when any failed, 130 when runs "
+        "were abandoned.");
+    help::SetExamples(
+        stationCmd,
+        {{"orlo station application fw.bin --match 0403:6001",
+          "Program the application into every FTDI adapter's device plugged into the hub."},
+         {"orlo station --manifest release-7.json --match 0403:6001 --db line3.db",
+          "Program a pinned release and record every device in line3.db."},
+         {"orlo station voice v.adm --slots-dir /tmp/rig --count 8",
+          "Program the devices of orlo-devsim --rig /tmp/rig, and end after eight."}});
     stationCmd
         ->add_option("IMAGES", stationArgs.images,
-                     "REGION FILE pairs: application (.bin), voice (.adm), map (.map), user (.dat)")
+                     "REGION FILE pairs: application (.bin), voice (.adm), map (.map), user (.dat).")
         ->type_name("REGION FILE");
     stationCmd
         ->add_option("--match", stationArgs.matches,
                      "Program every serial device with this USB id (and serial number), in the "
                      "slot of its place on the hub (its /dev/serial/by-path link); on Windows a "
-                     "COM name too. Repeat for several")
+                     "COM name too. Repeat for several.")
         ->expected(1)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
@@ -535,13 +585,13 @@ int main(int argc, char** argv) {
     stationCmd
         ->add_option("--slots-dir", stationArgs.slotsDir,
                      "Every entry of DIR that is a link to a serial device is a device in the "
-                     "slot of that name; removing the entry is unplugging")
+                     "slot of that name; removing the entry is unplugging.")
         ->type_name("DIR");
-    stationCmd->add_option("--count", stationArgs.count, "End after N devices have finished")
+    stationCmd->add_option("--count", stationArgs.count, "End after N devices have finished.")
         ->type_name("N");
-    stationCmd->add_option("--db", stationArgs.db, "The record of every device (SQLite)")
+    stationCmd->add_option("--db", stationArgs.db, "The record of every device (SQLite).")
         ->type_name("FILE");
-    stationCmd->add_option("--manifest", stationArgs.manifest, "The images of a release")
+    stationCmd->add_option("--manifest", stationArgs.manifest, "The images of a release.")
         ->type_name("FILE");
     stationCmd->add_option("-t,--timeout", stationArgs.timeoutSeconds, kTimeoutHelp)
         ->check(Seconds(true))
@@ -549,21 +599,28 @@ int main(int argc, char** argv) {
         ->type_name("SEC");
     stationCmd
         ->add_option("--settle", stationArgs.settleSeconds,
-                     "How long a device must stay plugged in before it is programmed")
+                     "How long a device must stay plugged in before it is programmed.")
         ->check(Seconds(true))
         ->capture_default_str()
         ->type_name("SEC");
+
+    // help
+    std::string helpTopic;
+    CLI::App* helpCommand = app.add_subcommand(
+        "help",
+        "Show the help of orlo or of one command. A command's help names its arguments and "
+        "options and ends with examples.");
+    helpCommand->add_option("COMMAND", helpTopic, "The command to explain.");
+    help::SetExamples(helpCommand,
+                      {{"orlo help program", "Explain orlo program, its options and examples."}});
 
     if (const auto missing = FindMissingValue(arguments, app)) {
         const CLI::App* sub = missing->subcommand.empty()
                                   ? nullptr
                                   : app.get_subcommand(missing->subcommand);
-        std::cerr << "orlo: " << missing->option << " needs a value (one that begins with -- is "
-                  << "written " << missing->option << "=--VALUE)\n"
-                  << OneLineUsage(sub) << "\n"
-                  << "run 'orlo " << (sub ? sub->get_name() + " " : std::string())
-                  << "--help' for more\n";
-        return ToInt(ExitCode::Usage);
+        return UsageError(missing->option + " needs a value (one that begins with -- is written " +
+                              missing->option + "=--VALUE)",
+                          sub, app);
     }
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
@@ -578,11 +635,7 @@ int main(int argc, char** argv) {
         // the one line that matters.
         const auto parsed = app.get_subcommands();
         const CLI::App* sub = parsed.empty() ? nullptr : parsed.front();
-        std::cerr << "orlo: " << e.what() << "\n"
-                  << OneLineUsage(sub) << "\n"
-                  << "run 'orlo " << (sub ? sub->get_name() + " " : std::string())
-                  << "--help' for more\n";
-        return ToInt(ExitCode::Usage);
+        return UsageError(ParseProblem(e, sub, app, arguments), sub, app);
     }
     output.progress = kProgressModes.at(progressMode);
     // REGION FILE pairs are a usage matter: a wrong one is said as the parser's errors are.
@@ -615,12 +668,21 @@ int main(int argc, char** argv) {
 
     if (!output.report.empty() && (*ports || *bmp2h || *manifest || *history)) {
         // A record is of a run on devices; silently writing none would be worse than refusing.
-        std::cerr << "orlo: --report records device commands (program, read, check, sweep, "
-                     "log, test-tx)\n"
-                  << OneLineUsage(app.get_subcommands().front()) << "\n"
-                  << "run 'orlo " << app.get_subcommands().front()->get_name()
-                  << " --help' for more\n";
-        return ToInt(ExitCode::Usage);
+        return UsageError("--report records device commands (program, read, check, sweep, log, "
+                          "test-tx)",
+                          app.get_subcommands().front(), app);
+    }
+    if (*helpCommand) {
+        if (helpTopic.empty()) {
+            std::cout << app.help();
+            return ToInt(ExitCode::Completed);
+        }
+        for (const CLI::App* sub : app.get_subcommands({})) {
+            if (sub->get_name() != helpTopic) continue;
+            std::cout << sub->help();
+            return ToInt(ExitCode::Completed);
+        }
+        return UsageError(UnknownCommand(helpTopic, app), helpCommand, app);
     }
     if (*ports) return RunPorts(output);
     if (*manifest) return RunManifest(output, manifestPairs, manifestOutput, manifestName);

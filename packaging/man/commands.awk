@@ -1,7 +1,7 @@
 # Turns the help text of one orlo command (`orlo COMMAND --help`) into a subsection of the
 # manual page's COMMANDS section, for help2man's --include: the usage as the subsection title,
-# the description, then each argument and option as a tagged paragraph. The help's lines about
-# -h,--help and the footer (from "Exit status:" on, the same for every command) are left out.
+# the description's paragraphs, each argument and option as a tagged paragraph (-h,--help left
+# out), and the examples, each command in bold with what it does beside it.
 function roff(text) {
     gsub(/\\/, "\\e", text)
     gsub(/-/, "\\-", text)
@@ -12,16 +12,18 @@ function flush() {
     if (tag != "" && tag !~ /^-h,--help/) printf ".TP\n\\fB%s\\fR\n%s\n", roff(tag), roff(desc)
     tag = ""
     desc = ""
+    if (para != "") printf "%s%s", (paragraphs++ ? ".PP\n" : ""), para
+    para = ""
 }
-/^Exit status:/ { done = 1 }
-done { next }
 /^Usage: / {
     sub(/^Usage: /, "")
     printf ".SS \"%s\"\n", roff($0)
-    if (about != "") printf "%s", about
     next
 }
-/^[^ ].*:$/ { flush(); next }                       # Positionals:, Options:
+/^$/ { flush(); next }
+/^Examples:$/ { flush(); examples = 1; printf ".PP\nExamples:\n"; next }
+/^[^ ].*:$/ { flush(); next }                       # Arguments:, Options:
+examples && /^  [^ ]/ { flush(); sub(/^ +/, ""); tag = $0; next }
 /^  [^ ]/ {
     flush()
     entry = substr($0, 3)
@@ -34,5 +36,5 @@ done { next }
     next
 }
 /^   +[^ ]/ { line = $0; sub(/^ +/, "", line); desc = desc (desc == "" ? "" : " ") line; next }
-/^[^ ]/ { about = about roff($0) "\n"; next }
+/^[^ ]/ { para = para roff($0) "\n"; next }
 END { flush() }
