@@ -79,8 +79,7 @@ std::string ExamplesSection(const std::vector<Example>& examples) {
     return text;
 }
 
-void SetExamples(CLI::App* app, const std::vector<Example>& examples,
-                 const std::string& closing) {
+void SetExamples(CLI::App* app, const std::vector<Example>& examples, const std::string& closing) {
     std::string footer = ExamplesSection(examples);
     if (!closing.empty()) footer += "\n\n" + closing;
     app->footer(footer);
@@ -160,7 +159,8 @@ std::string UsageLine(const CLI::App* app) {
     usage += positionals;
     const bool commands = !app->get_subcommands([](const CLI::App* sub) {
                                   return !sub->get_disabled() && !sub->get_name().empty();
-                              }).empty();
+                              })
+                               .empty();
     if (commands) usage += " COMMAND [ARGUMENTS]";
     return usage;
 }
@@ -221,10 +221,10 @@ std::string Formatter::make_subcommands(const CLI::App* app, CLI::AppFormatMode)
 
 std::string Formatter::make_subcommand(const CLI::App* sub) const {
     std::stringstream out;
-    CLI::detail::format_help(out, sub->get_name(),
-                             Wrap(FirstSentence(sub->get_description()),
-                                  m_width - get_column_width()),
-                             get_column_width());
+    CLI::detail::format_help(
+        out, sub->get_name(),
+        Wrap(FirstSentence(sub->get_description()), m_width - get_column_width()),
+        get_column_width());
     return out.str();
 }
 

@@ -422,6 +422,14 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
         if (!db) return refusal(ExitCode::FileProblem, error);
     }
 
+    // For the line that ends each device's run: one image is named by its SHA-256.
+    uint64_t imageBytes = 0;
+    for (const record::BundleImage& image : bundle->images) {
+        std::error_code ec;
+        imageBytes += fs::file_size(image.path, ec);
+    }
+    reporter.SetImage(regionWords, imageBytes,
+                      bundle->images.size() == 1 ? bundle->images.front().sha256 : std::string());
     std::vector<CommandSpec> steps;
     for (const record::BundleImage& image : bundle->images) {
         CommandSpec step;
@@ -491,8 +499,8 @@ int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId regi
             reporter.Error(-1, problem);
             if (run.code == ToInt(ExitCode::Completed)) run.code = ToInt(ExitCode::FileProblem);
         } else if (run.code == ToInt(ExitCode::Completed) && !run.outcomes.empty()) {
-            reporter.Note(-1, std::to_string(run.outcomes.front().fileBytes) +
-                                  " bytes written to standard output");
+            reporter.Note(-1, "Wrote " + std::to_string(run.outcomes.front().fileBytes) +
+                                  " bytes to standard output.");
         }
     }
     return Conclude(reporter, record, run.outcomes, run.code);

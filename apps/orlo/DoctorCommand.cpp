@@ -4,6 +4,7 @@
 
 #include "Commands.h"
 #include "Doctor.h"
+#include "HelpFormat.h"
 #include "PlatformPorts.h"
 #include "SystemPorts.h"
 
@@ -38,7 +39,9 @@ std::vector<DoctorTarget> Targets(const std::vector<std::string>& portArgs,
         } else if (!named[i].path.empty()) {
             targets.push_back({portArgs[i], PortInfo{}, named[i].path});  // say what is there
         } else {
-            unknown->push_back(portArgs[i] + ": " + error.sentence);
+            // The port is named once: the sentence names it already, as a rule.
+            const bool named = error.sentence.find(portArgs[i]) != std::string::npos;
+            unknown->push_back((named ? std::string() : portArgs[i] + ": ") + error.sentence);
         }
     }
     return targets;
@@ -86,20 +89,28 @@ int RunDoctor(const OutputOptions& output, const std::vector<std::string>& portA
     const std::vector<DoctorTarget> targets = Targets(portArgs, &unknown);
     bool blocked = !unknown.empty() || targets.empty();
     using nlohmann::json;
+    // Every object carries the event stream's version, as orlo's other events do.
+    auto emit = [](json j) {
+        j["schema"] = kJsonSchemaVersion;
+        std::cout << j.dump() << "\n";
+    };
+    // A finding's further lines start under its text, so the words stand in one column.
+    const std::size_t columns = output.json ? 0 : help::TerminalColumns(1);
+    const std::size_t errColumns = output.json ? 0 : help::TerminalColumns(2);
 
     for (const std::string& sentence : unknown) {
         if (output.json)
-            std::cout << json{{"event", "error"}, {"text", sentence}}.dump() << "\n";
+            emit({{"event", "error"}, {"text", sentence}});
         else
-            std::cerr << "orlo: " << sentence << "\n";
+            std::cerr << help::Wrap("orlo: " + AsClause(sentence), errColumns, 6) << "\n";
     }
     if (targets.empty() && unknown.empty()) {
         const std::string text =
             "no serial ports found: plug the adapter in, or name its device with --port";
         if (output.json)
-            std::cout << json{{"event", "error"}, {"text", text}}.dump() << "\n";
+            emit({{"event", "error"}, {"text", text}});
         else
-            std::cerr << "orlo: " << text << "\n";
+            std::cerr << help::Wrap("orlo: " + text, errColumns, 6) << "\n";
     }
     for (const DoctorTarget& target : targets) {
         const std::vector<Finding> findings = ExaminePort(target);
@@ -107,26 +118,24 @@ int RunDoctor(const OutputOptions& output, const std::vector<std::string>& portA
         for (const Finding& f : findings) {
             if (f.severity == Severity::Blocker) blocked = true;
             if (output.json) {
-                std::cout << json{{"event", "finding"},
-                                  {"port", target.label},
-                                  {"com", target.port.comName},
-                                  {"path", target.path},
-                                  {"check", f.check},
-                                  {"severity", SeverityName(f.severity)},
-                                  {"text", f.text},
-                                  {"fix", f.fix}}
-                                 .dump()
-                          << "\n";
+                emit({{"event", "finding"},
+                      {"port", target.label},
+                      {"com", target.port.comName},
+                      {"path", target.path},
+                      {"check", f.check},
+                      {"severity", SeverityName(f.severity)},
+                      {"text", f.text},
+                      {"fix", f.fix}});
                 continue;
             }
             if (output.quiet && f.severity == Severity::Ok) continue;
             std::string line = std::string("  ") + SeverityWord(f.severity) + "  " + f.text;
             if (!f.fix.empty()) line += " - " + f.fix;
-            std::cout << line << "\n";
+            std::cout << help::Wrap(line, columns, 9) << "\n";
         }
     }
     const int code = blocked ? ToInt(ExitCode::PortFailure) : ToInt(ExitCode::Completed);
-    if (output.json) std::cout << json{{"event", "done"}, {"exit", code}}.dump() << "\n";
+    if (output.json) emit({{"event", "done"}, {"exit", code}});
     std::cout.flush();
     return code;
 }

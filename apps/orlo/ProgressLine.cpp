@@ -48,7 +48,8 @@ double RateOf(const ProgressSnapshot& s) {
 double SecondsLeft(const ProgressSnapshot& s) {
     const double rate = RateOf(s);
     if (rate <= 0 || s.overallDone > s.overallTotal) return -1;
-    return static_cast<double>(s.overallTotal - s.overallDone + s.inFlight) / rate;
+    return static_cast<double>(s.overallTotal - s.overallDone + s.inFlight) / rate +
+           s.countdownSeconds;
 }
 
 namespace {

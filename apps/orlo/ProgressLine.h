@@ -24,6 +24,7 @@ struct ProgressSnapshot {
     uint64_t overallTotal = 0;
     uint64_t inFlight = 0;      // of overallDone: sent, not yet answered (left out of the rate)
     double elapsedSeconds = 0;  // since the run started
+    uint32_t countdownSeconds = 0;  // the application's countdown after the blocks (time left)
 };
 
 // "512 B", "236.0 KiB", "1.95 MiB".
@@ -32,7 +33,7 @@ std::string FormatBytes(uint64_t bytes);
 std::string FormatDuration(double seconds);
 // Bytes per second of the run so far; 0 before any time has passed.
 double RateOf(const ProgressSnapshot& s);
-// Seconds left at the rate so far; negative when unknown.
+// Seconds left at the rate so far, the application's countdown included; negative when unknown.
 double SecondsLeft(const ProgressSnapshot& s);
 
 // One line, at most `width` characters (0: no limit), plain text without control characters.

@@ -8,6 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "ExitCodes.h"
+#include "HelpFormat.h"
+#include "Sha256.h"
+#include "run/RunSentences.h"
 
 namespace orlo::cli {
 
@@ -39,7 +42,41 @@ std::string Dump(json j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// "The" or "Permission", but not "COM80", "USB" or "ModemManager": a word whose capital
+// belongs to the sentence, not to the word.
+bool CapitalisedByPlace(const std::string& text) {
+    if (text.size() < 2 || !std::isupper(static_cast<unsigned char>(text[0]))) return false;
+    std::size_t i = 1;
+    while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]))) {
+        if (!std::islower(static_cast<unsigned char>(text[i]))) return false;
+        ++i;
+    }
+    return i > 1 && (i == text.size() || text[i] == ' ' || text[i] == ',');
+}
+
+constexpr std::string_view kPrefix = "orlo: ";
+// The "hang" of data (device lines, the check text, the port list): printed as it is.
+constexpr std::size_t kAsIs = static_cast<std::size_t>(-1);
+
 }  // namespace
+
+std::string AsClause(const std::string& sentence) {
+    std::string clause = sentence;
+    if (CapitalisedByPlace(clause))
+        clause[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(clause[0])));
+    if (clause.ends_with(".") && !clause.ends_with("..")) clause.pop_back();
+    return clause;
+}
+
+std::string AsSentence(const std::string& clause) {
+    std::string sentence = clause;
+    if (sentence.empty()) return sentence;
+    if (std::islower(static_cast<unsigned char>(sentence[0])))
+        sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+    const char last = sentence.back();
+    if (last != '.' && last != '!' && last != '?') sentence += '.';
+    return sentence;
+}
 
 Reporter::Reporter(std::ostream& out, std::ostream& err, ReporterOptions options,
                    std::function<Clock::time_point()> now)
@@ -68,8 +105,19 @@ int Reporter::Conclude(int exitCode) {
 }
 
 int Reporter::AddPort(const std::string& label, const std::string& comName) {
-    m_ports.push_back(PortLine{label, comName, {}, {}});
+    PortLine line;
+    line.label = label;
+    line.comName = comName;
+    line.added = m_now();
+    m_ports.push_back(std::move(line));
     return static_cast<int>(m_ports.size()) - 1;
+}
+
+void Reporter::SetImage(const std::string& region, uint64_t size, const std::string& sha256) {
+    m_programming = true;
+    m_region = region;
+    m_imageSize = size;
+    m_imageSha = sha256;
 }
 
 void Reporter::Json(const std::string& object) {
@@ -169,7 +217,7 @@ void Reporter::Refresh() {
     if (m_pending) DrawLive();
 }
 
-void Reporter::PrintLine(std::ostream& stream, const std::string& text) {
+void Reporter::PrintLine(std::ostream& stream, const std::string& text, std::size_t hang) {
     const bool live = m_drawn > 0;
     if (live) {
         if (Gang()) {
@@ -182,7 +230,8 @@ void Reporter::PrintLine(std::ostream& stream, const std::string& text) {
             m_pending = false;
         }
     }
-    stream << text << "\n";
+    const std::size_t columns = &stream == &m_out ? m_options.outColumns : m_options.errColumns;
+    stream << (hang == kAsIs ? text : help::Wrap(text, columns, hang)) << "\n";
     if (&stream == &m_out)
         FlushOut();
     else
@@ -220,8 +269,9 @@ void Reporter::Box(int port, const std::string& text, BoxKind kind, const std::s
 }
 
 void Reporter::Progress(int port, const ProgressSnapshot& snapshot) {
-    if (!m_options.progress) return;
     PortLine& p = m_ports[static_cast<std::size_t>(port)];
+    if (snapshot.hasData) p.lastBlock = snapshot;  // for the run's last line, shown or not
+    if (!m_options.progress) return;
     ProgressSnapshot s = snapshot;
     if (!Gang()) s.label.clear();  // named once when the port opened
     if (m_options.json) {
@@ -284,10 +334,13 @@ void Reporter::Error(int port, const std::string& sentence, const std::string& h
         Json(Dump(j));
         return;
     }
-    std::string line = "orlo: ";
-    if (port >= 0) line += m_ports[static_cast<std::size_t>(port)].label + ": ";
-    PrintLine(m_err, line + sentence);
-    if (!hint.empty()) PrintLine(m_err, line + hint);
+    std::string line(kPrefix);
+    if (port >= 0) {
+        const std::string& label = m_ports[static_cast<std::size_t>(port)].label;
+        if (sentence.find(label) == std::string::npos) line += label + ": ";
+    }
+    PrintLine(m_err, line + AsClause(sentence), kPrefix.size());
+    if (!hint.empty()) PrintLine(m_err, line + AsClause(hint), kPrefix.size());
 }
 
 void Reporter::Note(int port, const std::string& sentence) {
@@ -298,7 +351,7 @@ void Reporter::Note(int port, const std::string& sentence) {
         return;
     }
     if (m_options.quiet) return;
-    PrintLine(m_out, Prefix(port) + sentence);
+    PrintLine(m_out, Prefix(port) + AsSentence(sentence));
 }
 
 void Reporter::Waiting(int port, const std::string& sentence) {
@@ -309,7 +362,7 @@ void Reporter::Waiting(int port, const std::string& sentence) {
         return;
     }
     if (m_options.quiet) return;
-    PrintLine(m_err, Prefix(port) + sentence);
+    PrintLine(m_err, std::string(kPrefix) + Prefix(port) + AsClause(sentence), kPrefix.size());
 }
 
 void Reporter::DeviceLine(int port, const std::string& line, bool print) {
@@ -319,7 +372,7 @@ void Reporter::DeviceLine(int port, const std::string& line, bool print) {
                    {"text", line}}));
         return;
     }
-    if (print) PrintLine(m_out, Prefix(port) + line);
+    if (print) PrintLine(m_out, Prefix(port) + line, kAsIs);
 }
 
 void Reporter::CheckText(int port, const std::string& text) {
@@ -329,7 +382,7 @@ void Reporter::CheckText(int port, const std::string& text) {
                    {"text", text}}));
         return;
     }
-    PrintLine(m_out, Prefix(port) + text);
+    PrintLine(m_out, Prefix(port) + text, kAsIs);
 }
 
 void Reporter::Sweep(int port, int max, int min, int timeMs, int tm) {
@@ -370,7 +423,8 @@ void Reporter::PortList(const std::vector<PortInfo>& ports) {
     }
     if (ports.empty()) return;
     const std::vector<std::string> lines = PortListingLines(ports);
-    for (std::size_t i = m_options.quiet ? 1 : 0; i < lines.size(); ++i) PrintLine(m_out, lines[i]);
+    for (std::size_t i = m_options.quiet ? 1 : 0; i < lines.size(); ++i)
+        PrintLine(m_out, lines[i], kAsIs);
 }
 
 void Reporter::Header(const std::string& path) {
@@ -378,7 +432,7 @@ void Reporter::Header(const std::string& path) {
         Json(Dump({{"event", "header"}, {"path", path}}));
         return;
     }
-    if (!m_options.quiet) PrintLine(m_out, "wrote " + path);
+    if (!m_options.quiet) PrintLine(m_out, "Wrote " + path + ".");
 }
 
 void Reporter::Result(int port, const Outcome& o) {
@@ -418,6 +472,27 @@ void Reporter::Result(int port, const Outcome& o) {
             label + "  " + std::string(ExitName(o.code)) + (text.empty() ? "" : "  " + text);
         if (m_live) DrawLive();
     }
+    Conclusion(port, o);
+}
+
+void Reporter::Conclusion(int port, const Outcome& o) {
+    const PortLine& p = m_ports[static_cast<std::size_t>(port)];
+    const double seconds = std::chrono::duration<double>(m_now() - p.added).count();
+    if (m_programming) {
+        if (o.code == ExitCode::Completed) {
+            Note(port, run::ProgrammedSentence(m_imageSize, seconds, m_imageSha));
+            return;
+        }
+        run::StepReach reach;
+        reach.region = p.lastBlock.region;
+        reach.phase = p.lastBlock.hasData ? p.lastBlock.phase : std::string();
+        reach.done = p.lastBlock.phaseDone;
+        reach.total = p.lastBlock.hasData ? p.lastBlock.phaseTotal : m_imageSize;
+        if (reach.region.empty()) reach.region = m_region;
+        const std::string sentence = run::StoppedProgrammingSentence(reach, o.phase);
+        if (!sentence.empty()) Error(port, sentence);
+        return;
+    }
     if (o.file.empty()) return;
     if (o.partial) {
         // Standard output takes only a whole region: the bytes of one that did not complete
@@ -428,7 +503,7 @@ void Reporter::Result(int port, const Outcome& o) {
                                        : " bytes kept in " + o.file));
     } else if (o.code == ExitCode::Completed && o.file != "-") {
         // Standard output gets the bytes after the run; the command says when they are out.
-        Note(port, std::to_string(o.fileBytes) + " bytes written to " + o.file);
+        Note(port, run::ReadSentence(o.fileBytes, seconds, Sha256OfFile(o.file).value_or("")));
     }
 }
 

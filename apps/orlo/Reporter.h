@@ -35,7 +35,19 @@ struct ReporterOptions {
     // The terminal's columns now, asked before each redraw so a resized window is followed;
     // empty or 0: `width`.
     std::function<std::size_t()> columns;
+    // Messages are wrapped at blanks to these widths: of the terminal the reporter's output
+    // and standard error go to (0: not a terminal, one line a message).
+    std::size_t outColumns = 0;
+    std::size_t errColumns = 0;
 };
+
+// The two styles of the command line's own messages, one for each stream: on standard error a
+// clause after "orlo: " ("orlo: the serial port /dev/ttyUSB0 does not exist"), on standard
+// output a sentence ("Wrote 4096 bytes to user.dat."). Sentences of other layers are turned
+// into the stream's style: a first word that is capitalised only by its place is lowered, a
+// closing full stop dropped, or the other way round.
+std::string AsClause(const std::string& sentence);
+std::string AsSentence(const std::string& clause);
 
 class Reporter {
   public:
@@ -49,6 +61,9 @@ class Reporter {
     // when the port could not be named); returns the port's index.
     int AddPort(const std::string& label, const std::string& comName = {});
     bool Gang() const { return m_ports.size() > 1; }
+    // A programming run: the region ("voice"), the image's size and SHA-256 (hex; empty when
+    // unknown), for the line that ends each port's run.
+    void SetImage(const std::string& region, uint64_t size, const std::string& sha256);
     const ReporterOptions& Options() const { return m_options; }
 
     // Port -1: a line that belongs to no port.
@@ -56,7 +71,8 @@ class Reporter {
     // `context`: what the command line adds after the dialog's text (empty: nothing).
     void Box(int port, const std::string& text, BoxKind kind, const std::string& context = {});
     void Progress(int port, const ProgressSnapshot& snapshot);
-    // `hint`: what to check, on a line of its own (--json: the object's "hint").
+    // `hint`: what to check, on a line of its own (--json: the object's "hint"). The port is
+    // named ahead of the sentence unless the sentence names it.
     void Error(int port, const std::string& sentence, const std::string& hint = {});
     void Note(int port, const std::string& sentence);  // informational, standard output
     // The run has waited a while for the device: what for (once per wait).
@@ -89,12 +105,17 @@ class Reporter {
         std::string line;     // the live line, when there is one
         std::string lastKey;  // what was last printed or drawn
         int lastPercent = -1;
+        Clock::time_point added{};   // when the run on it began
+        ProgressSnapshot lastBlock;  // the last progress of a block phase
     };
+    // What the run's last line says: how programming ended, or what a read-back wrote.
+    void Conclusion(int port, const Outcome& o);
 
     void Json(const std::string& object);
     std::size_t Columns() const;
     std::string Prefix(int port) const;
-    void PrintLine(std::ostream& stream, const std::string& text);
+    // `hang`: the indentation of a wrapped message's further lines.
+    void PrintLine(std::ostream& stream, const std::string& text, std::size_t hang = 0);
     void FlushOut();
     void ClearLive();
     // `force`: draw now, whatever the period says (the end of the run).
@@ -114,6 +135,10 @@ class Reporter {
     bool m_finished = false;
     int m_outError = 0;  // errno of the first failed write to standard output
     std::string m_portName;  // one port: its name, until the first progress shows it
+    bool m_programming = false;  // SetImage was called
+    std::string m_region;
+    uint64_t m_imageSize = 0;
+    std::string m_imageSha;
 };
 
 }  // namespace orlo::cli

@@ -67,6 +67,7 @@ void Session::OnProgress(const run::RunProgress& p) {
     s.overallTotal = p.overallTotal;
     s.inFlight = p.inFlight;
     s.elapsedSeconds = p.elapsedSeconds;
+    s.countdownSeconds = p.countdownSeconds;
     m_reporter.Progress(m_port, s);
 }
 

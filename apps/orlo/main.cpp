@@ -649,10 +649,7 @@ int main(int argc, char** argv) {
             error = pairs->empty() ? "name a REGION and its FILE, or a --manifest" : error;
         else
             continue;
-        std::cerr << "orlo: " << error << "\n"
-                  << OneLineUsage(sub) << "\n"
-                  << "run 'orlo " << sub->get_name() << " --help' for more\n";
-        return ToInt(ExitCode::Usage);
+        return UsageError(error, sub, app);
     }
 
     auto single = [](const Device& d) {

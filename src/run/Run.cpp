@@ -835,6 +835,14 @@ void Run::ReportProgress() {
     const bool sameFamily = (cmd & 0xF0) == region.family;
     const uint64_t size = m_dlg->m_imageSize;
     const uint64_t done = std::min<uint64_t>(m_dlg->m_imageOffset, size);
+    // The countdown as it is: the finish frame's own ACK sets "Ready" while the device still
+    // needs its seconds, and the board may go only once the countdown has run out.
+    const bool counting = program && cmd == CMD_FINISH && m_dlg->m_countdown > 0;
+    if (counting && s.status.starts_with("Ready"))
+        s.status = "Wait " + std::to_string(m_dlg->m_countdown) + " sec";
+    if (program && step.region == RegionId::Application)
+        s.countdownSeconds = counting ? m_dlg->m_countdown
+                                      : COrloDlg::CountdownSeconds(static_cast<uint32_t>(size));
     if (sameFamily && size > 0 &&
         ((program && (op == CMD_WRITE || op == CMD_VERIFY)) || (read && op == CMD_READ))) {
         s.hasData = true;

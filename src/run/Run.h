@@ -78,6 +78,9 @@ struct RunProgress {
     uint64_t overallTotal = 0;
     uint64_t inFlight = 0;      // of overallDone: sent, not yet answered
     double elapsedSeconds = 0;  // since the run started
+    // The application's countdown still to come after the blocks, or still running: part of
+    // the time left.
+    uint32_t countdownSeconds = 0;
 };
 
 // What a front-end, a station or a record hears of a run. UI thread only. Every method has an

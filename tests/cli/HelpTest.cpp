@@ -107,10 +107,12 @@ TEST(HelpTest, HelpIsWrappedToTheWidthItIsGiven) {
                          "until the paragraph has filled a line of every width tried here.",
                      "tool"};
         app.formatter(std::make_shared<help::Formatter>(width));
-        app.add_option("--port", "The device, named as the port list names it, or a path "
-                                 "that leads to it; repeat the option for several devices.");
-        help::SetExamples(&app, {{"tool --port COM10", "Programs the device on COM10, then "
-                                                       "verifies every block it wrote."}});
+        app.add_option("--port",
+                       "The device, named as the port list names it, or a path "
+                       "that leads to it; repeat the option for several devices.");
+        help::SetExamples(&app, {{"tool --port COM10",
+                                  "Programs the device on COM10, then "
+                                  "verifies every block it wrote."}});
         const std::string text = app.help();
         // The one word longer than the line stands whole on its own line, and is the only one
         // allowed past the width.
@@ -137,8 +139,9 @@ TEST(HelpTest, UsageErrorsSayWhatWasWrongAndWhatWasMeant) {
         {{"frobnicate"}, "orlo: 'frobnicate' is not a command; 'orlo --help' lists them\n"},
         {{"help", "prog"}, "orlo: 'prog' is not a command; did you mean 'program'?\n"},
         {{}, "orlo: no command given\n"},
-        {{"check"}, "orlo: no port given: name the device with --port DEV or in the ORLO_PORT "
-                    "environment variable; 'orlo ports' lists the ports\n"},
+        {{"check"},
+         "orlo: no port given: name the device with --port DEV or in the ORLO_PORT "
+         "environment variable; 'orlo ports' lists the ports\n"},
         {{"read", "user", "u.dat", "--bogus", "--port", "/dev/null"},
          "orlo: the following argument was not expected: --bogus\n"},
     };

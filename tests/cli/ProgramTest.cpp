@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CliFixture.h"
+#include "Sha256.h"
 
 namespace orlo::cli::test {
 namespace {
@@ -94,6 +95,17 @@ TEST_F(CliTest, ProgramApplicationCompletesAfterTheCountdown) {
     EXPECT_NE(ready, std::string::npos) << r.out;
     EXPECT_NE(done, std::string::npos) << r.out;
     EXPECT_LT(ready, done);
+    // The countdown as it is: the finish frame's ACK does not show "Ready" while the device
+    // still needs its second, and the line ends with the image's size, time and SHA-256.
+    EXPECT_NE(r.out.find("\napplication  Wait please\napplication  Wait 1 sec\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("\napplication  Ready"), ready) << r.out;
+    const std::string sha = Sha256OfFile(file).value_or("?").substr(0, 12);
+    EXPECT_NE(r.out.find("Remove Target\nProgrammed and verified 5000 bytes in "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" s; image SHA-256 " + sha + ".\n"), std::string::npos) << r.out;
 
     const auto stats = sim.GetDevice().Stats();
     EXPECT_EQ(stats.perCode[0x10], 1u);
@@ -137,6 +149,10 @@ TEST_F(CliTest, ProgramFailuresShowTheWindowsMessageAndExitWithTheirCode) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(HasLine(r.err, "Check Flash Memory please..... (start frame, sent once)"))
             << r.err;
+        EXPECT_NE(r.err.find("the map region was not written, though the device may have erased "
+                             "it when it took the start frame: program it again\n"),
+                  std::string::npos)
+            << r.err;
         EXPECT_EQ(sim.GetDevice().Stats().numbered, 1u);  // no resend of a start frame
     }
     {
@@ -155,6 +171,24 @@ TEST_F(CliTest, ProgramFailuresShowTheWindowsMessageAndExitWithTheirCode) {
         const auto stats = sim.GetDevice().Stats();
         EXPECT_EQ(stats.naks, 5u);
         EXPECT_EQ(stats.perCode[0x21], 6u);  // the first write, the second and its 4 resends
+        EXPECT_NE(r.err.find("the voice region is incomplete (1 of 3 blocks written, none "
+                             "verified): program it again\n"),
+                  std::string::npos)
+            << r.err;
+    }
+    {
+        SCOPED_TRACE("five NAKs to the first verify block");
+        devsim::DeviceOptions options;
+        options.faults.nakFrame = 5;
+        options.faults.nakCount = 5;
+        auto& sim = StartDevice(options);
+        const std::string file = WriteFile("v.adm", MakeImage(9000));
+        const RunResult r = RunOrlo({"program", "voice", file, "--port", sim.SlavePath()});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("the voice region holds every block written, but only 0 of 3 blocks "
+                             "were verified: program it again\n"),
+                  std::string::npos)
+            << r.err;
     }
 }
 
@@ -230,8 +264,7 @@ TEST_F(CliTest, GangFailsWhenAnyDeviceFails) {
     EXPECT_TRUE(TableRow(r.out.substr(table), good.SlavePath(), "COM80", "completed",
                          "Programming completed of Map data"))
         << r.out;
-    EXPECT_TRUE(
-        TableRow(r.out.substr(table), bad.SlavePath(), "COM81", "device-failure", txError))
+    EXPECT_TRUE(TableRow(r.out.substr(table), bad.SlavePath(), "COM81", "device-failure", txError))
         << r.out;
 }
 

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "CliFixture.h"
+#include "Sha256.h"
 
 namespace orlo::cli::test {
 namespace {
@@ -51,8 +52,10 @@ TEST_F(CliTest, ReadWritesTheWholeRegionIntoTheFile) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Reading completed of User Data: " + userOut),
               lines.end())
         << r.out;
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "4096 bytes written to " + userOut),
-              lines.end())
+    // The run's last line: bytes, time and the SHA-256 of what was read.
+    EXPECT_TRUE(lines.back().starts_with("Read 4096 bytes in ")) << r.out;
+    EXPECT_TRUE(lines.back().ends_with(" s; SHA-256 " +
+                                       Sha256OfFile(userOut).value_or("?").substr(0, 12) + "."))
         << r.out;
 
     // An existing file is replaced, not appended to.
@@ -240,7 +243,7 @@ TEST_F(CliTest, Bmp2hWritesTheHeaderBesideTheBitmap) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadText(dir / "arrow.h"),
               "const unsigned char arrow[] = {\r\n0xf0,0x0f,\r\n0xfe,0x7f};");
-    EXPECT_EQ(r.out, "wrote " + (dir / "arrow.h").string() + "\n");
+    EXPECT_EQ(r.out, "Wrote " + (dir / "arrow.h").string() + ".\n");
 
     // A bit count the converter does not expect is a warning; the header is still written.
     const std::string eight =

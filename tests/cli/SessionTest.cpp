@@ -136,7 +136,8 @@ TEST_F(SessionTest, TheRunIsAlignedByContentAndTheTimeoutCountsOnlyAnswers) {
     EXPECT_EQ(Writes(), 3u);
     EXPECT_EQ(session->Result().code, ExitCode::Timeout);
     // Each wait is named once after two seconds; the timeout says what to check.
-    const std::string waiting = "waiting for the device on COM3 to answer the check request...\n";
+    const std::string waiting =
+        "orlo: waiting for the device on COM3 to answer the check request...\n";
     EXPECT_EQ(err.str(), waiting +
                              "orlo: COM3: timeout: the device has not answered for 10 s (the "
                              "check request)\n"
@@ -280,7 +281,8 @@ TEST_F(SessionTest, AFailedOpenShowsTheWindowsMessageAndTheReason) {
     ASSERT_TRUE(session->Finished());
     EXPECT_EQ(session->Result().code, ExitCode::PortFailure);
     EXPECT_EQ(session->Result().message, "Can not use COM port!");
-    EXPECT_EQ(err.str(), "Can not use COM port!\norlo: COM3: COM3 does not exist.\n");
+    // The port named once, the system's sentence as a clause.
+    EXPECT_EQ(err.str(), "Can not use COM port!\norlo: COM3 does not exist\n");
 }
 
 // A reply that stays damaged ends with the window's "Tx Error" and a sentence that says the

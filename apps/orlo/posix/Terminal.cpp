@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "HelpFormat.h"
 
 namespace orlo::cli {
 
@@ -51,6 +52,10 @@ ReporterOptions MakeReporterOptions(const OutputOptions& output) {
         const std::size_t columns = ColumnsOf(fd);
         options.width = columns > 0 ? columns : kDefaultColumns;
         options.columns = [fd] { return ColumnsOf(fd); };
+    }
+    if (!output.json) {
+        options.outColumns = help::TerminalColumns(fd);
+        options.errColumns = help::TerminalColumns(2);
     }
     return options;
 }

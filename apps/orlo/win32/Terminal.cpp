@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "HelpFormat.h"
 #include "win32/WinApi.h"
 
 #include <shellapi.h>
@@ -51,6 +52,10 @@ ReporterOptions MakeReporterOptions(const OutputOptions& output) {
         const std::size_t columns = columnsOf();
         options.width = columns > 0 ? columns : kDefaultColumns;
         options.columns = columnsOf;
+    }
+    if (!output.json) {
+        options.outColumns = help::TerminalColumns(output.toStderr ? 2 : 1);
+        options.errColumns = help::TerminalColumns(2);
     }
     return options;
 }
