@@ -226,10 +226,12 @@ Finding AccessAdvice(const NodeAccess& a) {
                     " $USER, then log out and in again"};
     }
     return {"access", Severity::Blocker, text,
-            "give the port to group dialout with a udev rule: SUBSYSTEM==\"tty\", KERNEL==\"" +
+            "give the port to group dialout with a udev rule: put SUBSYSTEM==\"tty\", KERNEL==\"" +
                 fs::path(a.path).filename().string() +
-                "\", GROUP=\"dialout\", MODE=\"0660\"; then join dialout: sudo usermod -aG dialout "
-                "$USER"};
+                "\", GROUP=\"dialout\", MODE=\"0660\" into /etc/udev/rules.d/99-orlo.rules, "
+                "reload the rules with sudo udevadm control --reload-rules && sudo udevadm "
+                "trigger, then join dialout: sudo usermod -aG dialout $USER and log out and in "
+                "again"};
 }
 
 std::vector<std::string> BrlttyClaims(const std::string& rules) {
