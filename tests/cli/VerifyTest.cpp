@@ -15,7 +15,7 @@ TEST_F(CliTest, ReadLengthReadsOnlyTheBlocksThatHoldIt) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadBytes(out), Bytes(voice.begin(), voice.begin() + 5000));
     EXPECT_EQ(sim.GetDevice().Stats().perCode[0x2A], 2u);
-    EXPECT_NE(r.out.find("5000 bytes written to " + out), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nRead 5000 bytes in "), std::string::npos) << r.out;
 
     // More than the region holds is a usage error, before the port opens.
     const RunResult big =
