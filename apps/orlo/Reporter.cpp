@@ -9,7 +9,7 @@
 
 #include "ExitCodes.h"
 #include "HelpFormat.h"
-#include "Sha256.h"
+#include "record/Sha256.h"
 #include "run/RunSentences.h"
 
 namespace orlo::cli {
@@ -503,7 +503,7 @@ void Reporter::Conclusion(int port, const Outcome& o) {
                                        : " bytes kept in " + o.file));
     } else if (o.code == ExitCode::Completed && o.file != "-") {
         // Standard output gets the bytes after the run; the command says when they are out.
-        Note(port, run::ReadSentence(o.fileBytes, seconds, Sha256OfFile(o.file).value_or("")));
+        Note(port, run::ReadSentence(o.fileBytes, seconds, record::FileSha256(o.file).value_or("")));
     }
 }
 

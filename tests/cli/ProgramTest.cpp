@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "CliFixture.h"
-#include "Sha256.h"
+#include "record/Sha256.h"
 
 namespace orlo::cli::test {
 namespace {
@@ -101,7 +101,7 @@ TEST_F(CliTest, ProgramApplicationCompletesAfterTheCountdown) {
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("\napplication  Ready"), ready) << r.out;
-    const std::string sha = Sha256OfFile(file).value_or("?").substr(0, 12);
+    const std::string sha = record::FileSha256(file).value_or("?").substr(0, 12);
     EXPECT_NE(r.out.find("Remove Target\nProgrammed and verified 5000 bytes in "),
               std::string::npos)
         << r.out;

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "CliFixture.h"
-#include "Sha256.h"
+#include "record/Sha256.h"
 
 namespace orlo::cli::test {
 namespace {
@@ -55,7 +55,7 @@ TEST_F(CliTest, ReadWritesTheWholeRegionIntoTheFile) {
     // The run's last line: bytes, time and the SHA-256 of what was read.
     EXPECT_TRUE(lines.back().starts_with("Read 4096 bytes in ")) << r.out;
     EXPECT_TRUE(lines.back().ends_with(" s; SHA-256 " +
-                                       Sha256OfFile(userOut).value_or("?").substr(0, 12) + "."))
+                                       record::FileSha256(userOut).value_or("?").substr(0, 12) + "."))
         << r.out;
 
     // An existing file is replaced, not appended to.

@@ -37,30 +37,9 @@ namespace fs = std::filesystem;
 // finish), each of which waits for the reply to the one before.
 constexpr int kFramesOfApplicationRun = 120;
 
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
-    return line;
-}
-
-// Process ids in /proc, except this process.
-std::vector<std::string> OtherProcesses() {
-    std::vector<std::string> pids;
-    const std::string self = std::to_string(::getpid());
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (name != self) pids.push_back(name);
-    }
-    return pids;
-}
-
 bool ProcessRuns(const std::string& comm) {
-    for (const std::string& pid : OtherProcesses())
-        if (FirstLine("/proc/" + pid + "/comm") == comm) return true;
+    for (const std::string& pid : OtherProcessIds())
+        if (FirstLineOf("/proc/" + pid + "/comm") == comm) return true;
     return false;
 }
 
@@ -130,7 +109,7 @@ std::optional<Finding> LatencyFinding(const DoctorTarget& t) {
     std::error_code ec;
     const std::string kernel = fs::canonical(t.path, ec).filename().string();
     const fs::path file = fs::path("/sys/class/tty") / kernel / "device" / "latency_timer";
-    const std::string value = FirstLine(file);
+    const std::string value = FirstLineOf(file);
     if (value.empty()) return std::nullopt;
     const int ms = std::atoi(value.c_str());
     if (ms <= 1) return Finding{"latency", Severity::Ok, "latency_timer is " + value + " ms", ""};

@@ -20,27 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
-    return line;
-}
-
-// Process ids in /proc, except this process.
-std::vector<std::string> OtherProcesses() {
-    std::vector<std::string> pids;
-    const std::string self = std::to_string(::getpid());
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (name != self) pids.push_back(name);
-    }
-    return pids;
-}
-
 // The pseudo-terminal index of a slave device (/dev/pts/N), or -1 for any other device.
 long PtyIndex(dev_t device) {
     const unsigned maj = major(device);
@@ -83,6 +62,26 @@ bool DatabaseHasGroup(gid_t gid) {
 
 }  // namespace
 
+std::string FirstLineOf(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    return line;
+}
+
+std::vector<std::string> OtherProcessIds() {
+    std::vector<std::string> pids;
+    const std::string self = std::to_string(::getpid());
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (name != self) pids.push_back(name);
+    }
+    return pids;
+}
+
 NodeAccess ExamineNodeAccess(const std::string& path, const struct stat& st) {
     NodeAccess access;
     access.path = path;
@@ -121,7 +120,7 @@ std::string PermissionFix(const NodeAccess& a) {
 PortHolders FindPortHolders(dev_t device) {
     PortHolders holders;
     const long pty = PtyIndex(device);
-    for (const std::string& pid : OtherProcesses()) {
+    for (const std::string& pid : OtherProcessIds()) {
         const std::string fdDir = "/proc/" + pid + "/fd";
         DIR* dir = ::opendir(fdDir.c_str());
         if (dir == nullptr) continue;  // gone, or another user's
@@ -142,7 +141,7 @@ PortHolders FindPortHolders(dev_t device) {
         }
         ::closedir(dir);
         if (!holds && !master) continue;
-        const std::string name = FirstLine("/proc/" + pid + "/comm") + " (pid " + pid + ")";
+        const std::string name = FirstLineOf("/proc/" + pid + "/comm") + " (pid " + pid + ")";
         (master ? holders.farEnds : holders.others).push_back(name);
     }
     return holders;

@@ -40,6 +40,12 @@ struct PortHolders {
 };
 PortHolders FindPortHolders(dev_t device);
 
+// The first line of a small system file (/proc, /sys) without its trailing blanks; empty when
+// it cannot be read.
+std::string FirstLineOf(const std::string& file);
+// The ids of the processes in /proc, except this process.
+std::vector<std::string> OtherProcessIds();
+
 // "a, b and c" joined with ", ".
 std::string JoinNames(const std::vector<std::string>& names);
 
