@@ -140,7 +140,8 @@ TEST_F(CliTest, PortsThatCannotBeOpenedSayWhy) {
         const RunResult r = RunOrlo({"check", "--port", missing}, noExtra);
         EXPECT_EQ(r.exitCode, 3);
         // The port is named once.
-        EXPECT_EQ(r.err, "orlo: the serial port " + missing + " does not exist\n");
+        EXPECT_EQ(r.err, "orlo: the serial port " + missing +
+                             " does not exist. It may have been unplugged: plug it in and try again\n");
     }
     {
         SCOPED_TRACE("COM names the table does not know, or the list cannot show");
@@ -162,7 +163,7 @@ TEST_F(CliTest, PortsThatCannotBeOpenedSayWhy) {
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_NE(r.err.find("Can not use COM port!\n"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("is in use by orlo (pid " + std::to_string(holder.Pid()) +
-                             "): close that program first."),
+                             "): close that program first\n"),
                   std::string::npos)
             << r.err;
         holder.Signal(SIGINT);
@@ -187,11 +188,11 @@ TEST_F(CliTest, PermissionDeniedNamesTheGroupOfTheNode) {
                 root ? args : std::vector<std::string>(check.begin() + 1, check.end()));
     const RunResult r = child.Wait(kRunLimit);
     EXPECT_EQ(r.exitCode, 3) << r.err;
-    EXPECT_NE(r.err.find("Permission denied for the serial port "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("orlo: permission denied for the serial port "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(terminal.Path() + "): "), std::string::npos) << r.err;
     const std::string fix = root ? "add your user to the tty group and log in again (sudo "
-                                   "usermod -aG tty $USER)."
-                                 : "then add your user to the dialout group and log in again.";
+                                   "usermod -aG tty $USER)\n"
+                                 : "then add your user to the dialout group and log in again\n";
     EXPECT_NE(r.err.find(fix), std::string::npos) << r.err;
 }
 
