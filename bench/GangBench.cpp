@@ -60,11 +60,13 @@ constexpr double kSlowTerminalBytesPerSecond = 200e3;
 std::string g_binDir;
 fs::path g_tmp;
 
-// One device's run of the gang image at 10 bits a byte: start frame and its ACK, then four
-// write and four verify blocks of 4107 bytes, each answered by a 7-byte ACK.
+// One device's run of the gang image at 10 bits a byte: start frame and its ACK, four write
+// and four verify blocks of 4107 bytes, each answered by a 7-byte ACK, and the run's two check
+// exchanges (before the start frame and after the last reply: an 11-byte request and its
+// 27-byte answer each).
 double WireSeconds(std::size_t imageSize) {
     const double blocks = static_cast<double>((imageSize + 4095) / 4096);
-    return (14 + 2 * blocks * (4107 + 7)) * 10 / kBaud;
+    return (14 + 2 * blocks * (4107 + 7) + 2 * (11 + 27)) * 10 / kBaud;
 }
 
 Bytes Pattern(std::size_t size, uint32_t seed) {

@@ -44,11 +44,13 @@ constexpr double kBaud = 115200;
 std::string g_binDir;
 fs::path g_tmp;
 
-// One device's run of an image of `size` bytes at 10 bits a byte: start frame and its ACK, then
-// every block written and verified, 4107 bytes each answered by a 7-byte ACK.
+// One device's run of an image of `size` bytes at 10 bits a byte: start frame and its ACK,
+// every block written and verified (4107 bytes each, answered by a 7-byte ACK), and the run's
+// two check exchanges (before the start frame and after the last reply: an 11-byte request and
+// its 27-byte answer each).
 double WireSeconds(std::size_t size) {
     const double blocks = static_cast<double>((size + 4095) / 4096);
-    return (14 + 2 * blocks * (4107 + 7)) * 10 / kBaud;
+    return (14 + 2 * blocks * (4107 + 7) + 2 * (11 + 27)) * 10 / kBaud;
 }
 
 pid_t Spawn(const std::vector<std::string>& args, int outFd) {

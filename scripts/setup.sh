@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   libsqlite3-dev libgcrypt20-dev  # the run database; SHA-256
+  python3-serial  # bench/reference_client.py, the plain client the benchmarks compare with
   tcl  # makes SQLite's one-file source for the Windows build (scripts/sqlite-source.sh)
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
