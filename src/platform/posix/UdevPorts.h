@@ -35,9 +35,9 @@ void DescribeTty(const TtyRecord& record, PortInfo* port);
 // "FT232R\x20USB\x20UART" -> "FT232R USB UART": udev's encoding of a name.
 std::string DecodeUdevText(const std::string& text);
 
-// Every tty device of the system, through libudev. Ports without a bound driver are kept
-// (the table leaves them out); a port whose UART type the kernel does not publish is asked
-// through the driver.
+// Every tty device of the system but the virtual ones (consoles, ptmx: never a port), through
+// libudev. Ports without a bound driver are kept (the table leaves them out); a port whose UART
+// type the kernel does not publish is asked through the driver.
 std::vector<TtyRecord> ScanTtys();
 
 // udev's properties of the tty device at `devNode` (any path that leads to it); empty when udev
