@@ -64,6 +64,7 @@ start_devices() {
   [ "$2" = paced ] && pace=(--baud 115200)
   [ -n "${3:-}" ] && in=(--flash-in "$3")
   pids=() ports=() flashes=()
+  rm -f "$work"/dev*.out  # a port line left from the devices before is not this device's
   local i
   for ((i = 0; i < n; ++i)); do
     flashes[i]=$work/flash$i.bin
