@@ -6,6 +6,7 @@
 #include <atomic>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "app/Resource.h"
 #include "support/ScriptedWindow.h"
@@ -65,6 +66,34 @@ TEST(EventLoopSend, AfterShutdownASendIsRefusedWithoutRunning) {
     auto other = OnOtherThread([&] { return loop.Send([&] { ran = true; }); });
     EXPECT_FALSE(other.get());
     EXPECT_FALSE(ran);
+}
+
+TEST(EventLoopSend, SendersWaitingTogetherReturnWhenTheirWorkRanOrTheLoopShutsDown) {
+    EventLoop loop;
+    std::atomic<int> ran{0};
+    auto startSenders = [&] {
+        std::vector<std::future<bool>> senders;
+        for (int i = 0; i < 8; ++i)
+            senders.push_back(OnOtherThread([&] { return loop.Send([&] { ++ran; }); }));
+        return senders;
+    };
+    auto allReturned = [](std::vector<std::future<bool>>& senders, std::chrono::seconds wait) {
+        for (auto& s : senders)
+            if (s.wait_for(wait) != std::future_status::ready) return false;
+        return true;
+    };
+    // Each sender is woken by the end of its own work, whichever order the loop takes them in.
+    auto served = startSenders();
+    ASSERT_TRUE(loop.RunUntil([&] { return allReturned(served, 0s); }, 10s));
+    for (auto& s : served) EXPECT_TRUE(s.get());
+    EXPECT_EQ(ran.load(), 8);
+    // Senders still waiting when the loop shuts down are let go without their work running.
+    auto waiting = startSenders();
+    std::this_thread::sleep_for(50ms);
+    loop.Shutdown();
+    ASSERT_TRUE(allReturned(waiting, 10s));
+    for (auto& s : waiting) EXPECT_FALSE(s.get());
+    EXPECT_EQ(ran.load(), 8);
 }
 
 TEST(EventLoopPost, PostedWorkRunsInOrderOnTheLoopThread) {

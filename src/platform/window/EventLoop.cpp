@@ -27,19 +27,21 @@ uint64_t EventLoop::NewOwner() {
 }
 
 void EventLoop::CancelOwner(uint64_t owner) {
+    std::vector<std::shared_ptr<SendState>> cancelled;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_cancelledOwners.insert(owner);
         for (auto it = m_sends.begin(); it != m_sends.end();) {
             if ((*it)->owner == owner) {
                 (*it)->cancelled = true;
+                cancelled.push_back(*it);
                 it = m_sends.erase(it);
             } else {
                 ++it;
             }
         }
     }
-    m_sendDone.notify_all();
+    for (auto& s : cancelled) s->finished.notify_all();
 }
 
 bool EventLoop::Send(std::function<void()> fn, uint64_t owner) {
@@ -58,20 +60,21 @@ bool EventLoop::Send(std::function<void()> fn, uint64_t owner) {
     if (m_shutdown || m_cancelledOwners.count(owner)) return false;
     m_sends.push_back(state);
     m_wake.notify_all();
-    m_sendDone.wait(lock, [&] { return state->done || state->cancelled; });
+    state->finished.wait(lock, [&] { return state->done || state->cancelled; });
     return state->done;
 }
 
 void EventLoop::Shutdown() {
+    std::deque<std::shared_ptr<SendState>> cancelled;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_shutdown = true;
         for (auto& s : m_sends) s->cancelled = true;
-        m_sends.clear();
+        cancelled.swap(m_sends);
         m_posted.clear();
         m_timers.clear();
     }
-    m_sendDone.notify_all();
+    for (auto& s : cancelled) s->finished.notify_all();
     m_wake.notify_all();
 }
 
@@ -152,7 +155,7 @@ bool EventLoop::RunOnce(std::chrono::milliseconds maxWait) {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 send->done = true;
             }
-            m_sendDone.notify_all();
+            send->finished.notify_one();
             ran = true;
             continue;
         }

@@ -64,6 +64,9 @@ private:
         bool done = false;
         bool cancelled = false;
         uint64_t owner = 0;
+        // Its sender alone waits here: with one shared condition, every finished send woke
+        // every waiting sender (a gang's readers all wait at once), N wake-ups a reply.
+        std::condition_variable finished;
     };
     struct Timer {
         std::chrono::milliseconds period;
@@ -77,7 +80,6 @@ private:
     std::thread::id m_owner;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;       // loop thread: work arrived
-    std::condition_variable m_sendDone;   // senders: their work ran or was cancelled
     std::deque<std::function<void()>> m_posted;
     std::deque<std::shared_ptr<SendState>> m_sends;
     std::map<unsigned, Timer> m_timers;
