@@ -32,6 +32,23 @@ struct DeviceArgs {
     double timeoutSeconds = 10;      // no answer for this long ends the run; 0: wait forever
 };
 
+class RunReport;
+
+// What one command did on every port of a gang: the exit status and each port's outcome.
+struct PortsRun {
+    int code = 0;
+    std::vector<Outcome> outcomes;
+    std::vector<std::string> recordProblems;  // rows the run database did not take
+};
+// Runs `command` on every port of `device` at once (DeviceCommands.cpp); adds each port to
+// `report` when there is one.
+PortsRun RunCommandOnPorts(const OutputOptions& output, const DeviceArgs& device,
+                           const CommandSpec& command, Reporter& reporter, RunReport* report);
+// The end of every command: the record (a record that cannot be written fails a run that
+// completed) and the reporter's last words; returns the exit status.
+int Conclude(Reporter& reporter, const RunReport* report, const std::vector<Outcome>& outcomes,
+             int code);
+
 // How the reporter prints, from the options and what its stream (standard output, or standard
 // error when `output.toStderr`) is.
 ReporterOptions MakeReporterOptions(const OutputOptions& output);
@@ -66,6 +83,13 @@ int RunLog(const OutputOptions& output, const DeviceArgs& device, const std::str
            double durationSeconds);
 int RunTestTx(const OutputOptions& output, const DeviceArgs& device);
 int RunBmp2h(const OutputOptions& output, int bits, const std::string& bitmap);
+// Compares each region of the REGION FILE `pairs`, or of the manifest at `manifest`, with the
+// device on every port: 0 when every region is equal, 1 when blocks differ.
+int RunVerify(const OutputOptions& output, const DeviceArgs& device,
+              const std::vector<std::string>& pairs, const std::string& manifest);
+// Reads every region into `dir` (one file per region, named by its word and extension) and
+// writes `dir`/manifest.json beside them.
+int RunDump(const OutputOptions& output, const DeviceArgs& device, const std::string& dir);
 // Writes the manifest of the REGION FILE `pairs` to `outputPath`; `name` empty: the file's stem.
 int RunManifest(const OutputOptions& output, const std::vector<std::string>& pairs,
                 const std::string& outputPath, const std::string& name);

@@ -119,17 +119,13 @@ class TracePrinter {
     std::mutex m_mutex;
 };
 
-struct PortsRun {
-    int code = 0;
-    std::vector<Outcome> outcomes;
-    std::vector<std::string> recordProblems;  // rows the run database did not take
-};
-
 // Notes when a run has ended, for its record.
 struct RunEndClock : run::RunObserver {
     void OnOutcome(const Outcome&) override { ended = std::chrono::system_clock::now(); }
     std::optional<std::chrono::system_clock::time_point> ended;
 };
+
+}  // namespace
 
 // The end of every run: the record (when asked for) and the reporter's last words. A record
 // that cannot be written fails a run that otherwise completed.
@@ -266,6 +262,13 @@ PortsRun RunOnPorts(const OutputOptions& output, const DeviceArgs& device,
     run.code = ToInt(GangRunner::Combine(run.outcomes));
     return run;
 }
+
+PortsRun RunCommandOnPorts(const OutputOptions& output, const DeviceArgs& device,
+                           const CommandSpec& command, Reporter& reporter, RunReport* report) {
+    return RunOnPorts(output, device, {command}, reporter, report);
+}
+
+namespace {
 
 std::optional<RunReport> MakeReport(const OutputOptions& output, const std::string& command) {
     if (output.report.empty()) return std::nullopt;

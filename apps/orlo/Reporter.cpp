@@ -7,6 +7,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "VerifyCommand.h"
+
 #include "ExitCodes.h"
 #include "HelpFormat.h"
 #include "record/Sha256.h"
@@ -105,6 +107,9 @@ int Reporter::Conclude(int exitCode) {
 }
 
 int Reporter::AddPort(const std::string& label, const std::string& comName) {
+    // A command that runs one region after another on a port adds it again: the same line.
+    for (std::size_t i = 0; i < m_ports.size(); ++i)
+        if (m_ports[i].label == label && m_ports[i].comName == comName) return static_cast<int>(i);
     PortLine line;
     line.label = label;
     line.comName = comName;
@@ -461,6 +466,7 @@ void Reporter::Result(int port, const Outcome& o) {
             j["expected_bytes"] = o.expectedBytes;
             j["partial"] = o.partial;
         }
+        if (o.verify) j["verify"] = VerifyJson(*o.verify);
         Json(Dump(j));
         return;
     }

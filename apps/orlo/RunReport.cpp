@@ -11,6 +11,7 @@
 #include "ExitCodes.h"
 #include "app/OutputFile.h"
 #include "Version.h"
+#include "VerifyCommand.h"
 
 namespace orlo::cli {
 
@@ -62,6 +63,7 @@ json DeviceJson(const DeviceRecord& d) {
     } else {
         j["read_back"] = nullptr;
     }
+    if (o.verify) j["verify"] = VerifyJson(*o.verify);
     return j;
 }
 

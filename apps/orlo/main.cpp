@@ -99,6 +99,9 @@ const std::vector<help::Example> kExamples = {
     {"orlo program voice voice.adm --port COM10 --port COM11", "Program two devices at once."},
     {"orlo read application backup.bin --port /dev/ttyUSB0",
      "Read the application region back into backup.bin."},
+    {"orlo verify voice release.adm --port /dev/ttyUSB0",
+     "Compare the voice region with release.adm (exit 1 when it differs)."},
+    {"orlo dump backup/ --port /dev/ttyUSB0", "Read every region into backup/, with a manifest."},
     {"orlo log --port /dev/ttyUSB0 --output device.log",
      "Print the device's text lines and keep them in device.log."},
 };
@@ -414,6 +417,51 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(uint32_t{1}, FLASH_SIZE))
         ->type_name("N");
 
+    // verify
+    Device verifyDevice;
+    std::vector<std::string> verifyPairs;
+    std::string verifyManifest;
+    CLI::App* verify = app.add_subcommand(
+        "verify",
+        "Compare the device with image files: reads only the blocks each image covers and\n"
+        "compares them with the image as program writes it (the last block padded with 0xFF).\n"
+        "Exit status 0 when every region is equal, 1 when blocks differ. Several --port\n"
+        "options compare every device at once.");
+    verify
+        ->add_option("IMAGES", verifyPairs,
+                     "REGION FILE pairs: application, voice, map or user, each with its image")
+        ->expected(0, -1)
+        ->type_name("REGION FILE ...");
+    verify->add_option("-m,--manifest", verifyManifest,
+                       "Compare with the images a manifest names (each checked by its SHA-256)")
+        ->type_name("FILE");
+    verify
+        ->add_option("-p,--port", verifyDevice.ports,
+                     std::string(kPortHelp) + ". Repeat for several devices")
+        ->check(kPortNamed)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->required()
+        ->envname("ORLO_PORT")
+        ->type_name("DEV");
+    verify->add_option("-t,--timeout", verifyDevice.timeout, kTimeoutHelp)
+        ->check(Seconds(true))
+        ->capture_default_str()
+        ->type_name("SEC");
+
+    // dump
+    Device dumpDevice;
+    std::string dumpDir;
+    CLI::App* dump = app.add_subcommand(
+        "dump",
+        "Read every region into DIR (voice.adm, map.map, user.dat, application.bin) and write\n"
+        "DIR/manifest.json beside them, so the dump can be programmed back or verified with\n"
+        "`orlo verify --manifest DIR/manifest.json`.");
+    dump->add_option("DIR", dumpDir, "The folder (made when missing; files in it are replaced)")
+        ->required()
+        ->type_name("DIR");
+    AddDeviceOptions(dump, dumpDevice);
+
     // check
     Device checkDevice;
     CLI::App* check = app.add_subcommand(
@@ -700,6 +748,13 @@ int main(int argc, char** argv) {
         output.toStderr = outFile == "-";  // the region's bytes take standard output
         return RunRead(output, single(readDevice), regionOf(readRegion), outFile, readLength);
     }
+    if (*verify) {
+        DeviceArgs args;
+        args.ports = verifyDevice.ports;
+        args.timeoutSeconds = verifyDevice.timeout;
+        return RunVerify(output, args, verifyPairs, verifyManifest);
+    }
+    if (*dump) return RunDump(output, single(dumpDevice), dumpDir);
     if (*check) return RunCheck(output, single(checkDevice));
     if (*sweep) {
         std::string action = sweepAction;

@@ -313,6 +313,16 @@ void Run::BeginStep() {
             StartClick(row.button);
             break;
         }
+        case StepKind::Verify: {
+            // No button: the window has none. The comparison starts like a click.
+            const ReadBackRow& row = ReadBackRowFor(step.region);
+            m_expectedCompletion = std::string(row.verified);
+            m_inStartClick = true;
+            m_clicked = true;
+            m_dlg->StartVerify(row, step.image ? *step.image : std::vector<uint8_t>());
+            m_inStartClick = false;
+            break;
+        }
         case StepKind::Check:
             StartClick(IDC_CHECK_APPLICATION);
             break;
@@ -684,7 +694,10 @@ void Run::Finish(ExitCode code, const std::string& message, const std::string& d
         m_heldReply.clear();
         return;
     }
-    if (m_outcome.code == ExitCode::Completed && m_stepIndex + 1 < m_steps.size()) {
+    // A comparison that found differences is a result, not a broken run: the next region is
+    // compared too.
+    const bool compared = m_outcome.verify.has_value();
+    if ((m_outcome.code == ExitCode::Completed || compared) && m_stepIndex + 1 < m_steps.size()) {
         // The next step runs on the same connection, once the handler that completed this one
         // has returned (Poll).
         ++m_stepIndex;
@@ -701,8 +714,8 @@ void Run::Close() {
     const RunStep* step = m_steps.empty() ? nullptr : &Step();
     const bool read = step && step->kind == StepKind::Read;
     // A read-back that did not complete leaves the chosen file as it was; the outcome below
-    // names the partial file instead of the dialog's box.
-    if (read) m_dlg->AbandonReadBack();
+    // names the partial file instead of the dialog's box. A comparison just stops.
+    if (read || (step && step->kind == StepKind::Verify)) m_dlg->AbandonReadBack();
     if (m_dlg->m_comm.m_bConnected.load() && m_window.IsControlEnabled(IDC_CLOSE)) Click(IDC_CLOSE);
     if (read && m_clicked && !m_dlg->m_readBackPath.empty()) {
         // The file that holds the blocks: the chosen one when the run completed, otherwise
@@ -730,6 +743,30 @@ bool Run::LineGone() const {
     return false;
 }
 
+// A comparison completes either way, once its last block was proven: blocks that differ fail
+// the step, and the next region is compared all the same (see Finish).
+void Run::FinishVerify(const std::string& text) {
+    const BlockComparison& c = m_dlg->m_verify;
+    VerifyResult v;
+    v.region = Lower(Region(Step().region).name);
+    v.image = Step().path;
+    v.imageBytes = c.ImageBytes();
+    v.blocks = c.Blocks();
+    v.differingBlocks = c.DifferingBlocks();
+    v.firstDifference = c.Base() + c.FirstDifference();
+    v.firstDifferenceOffset = c.FirstDifference();
+    m_outcome.verify = v;
+    const std::string sentence = c.Sentence();
+    if (v.differingBlocks == 0) {
+        Notify([&](RunObserver& o) { o.OnBox(text, BoxKind::Completion, {}); });
+        Notify([&](RunObserver& o) { o.OnNote(v.region + ": " + sentence); });
+        Finish(ExitCode::Completed, text, sentence);
+    } else {
+        Notify([&](RunObserver& o) { o.OnError(v.region + ": " + sentence, {}); });
+        Finish(ExitCode::DeviceFailure, text, sentence);
+    }
+}
+
 void Run::NotConfirmed(const std::string& why) {
     m_heldReply.clear();
     AddFrameContext(m_dlg->m_retryCount + 1);
@@ -754,7 +791,13 @@ void Run::OnMessageBox(const std::string& text) {
         // line was proven, or as the end of the application's countdown.
         if (Finished() || (!m_routingProven && m_state != RunState::Countdown)) return;
         // The last step (100 %) is shown before the outcome closes the progress.
-        if (step.kind == StepKind::Read || step.kind == StepKind::Program) ReportProgress();
+        if (step.kind == StepKind::Read || step.kind == StepKind::Program ||
+            step.kind == StepKind::Verify)
+            ReportProgress();
+        if (step.kind == StepKind::Verify) {
+            FinishVerify(text);
+            return;
+        }
         Notify([&](RunObserver& o) { o.OnBox(text, verdict.kind, {}); });
         Finish(ExitCode::Completed, text);
         return;
@@ -826,7 +869,8 @@ void Run::ReportProgress() {
     // would pair the last phase's text with this block's percentage.
     s.status = m_dlg->m_status;
     const bool program = step.kind == StepKind::Program;
-    const bool read = step.kind == StepKind::Read;
+    const bool verify = step.kind == StepKind::Verify;
+    const bool read = step.kind == StepKind::Read || verify;
     if (!program && !read) return;  // the other steps have no progress to show
     const FlashRegion& region = Region(step.region);
     s.region = Lower(region.name);
@@ -846,7 +890,9 @@ void Run::ReportProgress() {
     if (sameFamily && size > 0 &&
         ((program && (op == CMD_WRITE || op == CMD_VERIFY)) || (read && op == CMD_READ))) {
         s.hasData = true;
-        s.phase = op == CMD_WRITE ? "Programming" : (op == CMD_VERIFY ? "Verifying" : "Reading");
+        s.phase = op == CMD_WRITE ? "Programming"
+                  : (op == CMD_VERIFY || verify) ? "Verifying"
+                                                 : "Reading";
         s.percent = m_dlg->m_progress;
         s.phaseDone = done;
         s.phaseTotal = size;

@@ -27,7 +27,7 @@
 
 namespace orlo::run {
 
-enum class StepKind { Program, Read, Check, Sweep, Log, TestTx };
+enum class StepKind { Program, Read, Check, Sweep, Log, TestTx, Verify };
 
 // One thing a run does on its connection, as a button of the window does it.
 struct RunStep {
@@ -38,6 +38,10 @@ struct RunStep {
     int button = 0;         // sweep: the button of the action
     std::chrono::milliseconds duration{0};  // log: ends after this long (0: when interrupted)
     uint32_t length = 0;    // read: only the first `length` bytes (0: the whole region)
+    // verify: the bytes `path` held when it was read (the front-end reads it once, so every
+    // device of a gang is compared with the same bytes, and a file that changes meanwhile
+    // cannot change them).
+    std::shared_ptr<const std::vector<uint8_t>> image;
 };
 
 // How a front-end wants its runs supervised.
@@ -198,6 +202,7 @@ class Run : private RunWindowListener {
     bool IsLastReply(uint8_t code) const;
     void SendCheckRequest(RunState proving);
     void AfterProvenReply(uint8_t code, bool wroteAgain);
+    void FinishVerify(const std::string& text);
     void UserRunBegins(uint8_t code);
     void NotConfirmed(const std::string& why);
     void Finish(ExitCode code, const std::string& message, const std::string& detail = {});

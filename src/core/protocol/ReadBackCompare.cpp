@@ -2,10 +2,52 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 #include "protocol/Protocol.h"
 
 namespace orlo {
+
+ComparedImage ReadComparedImage(const std::string& path, uint32_t limit) {
+    ComparedImage image;
+    std::error_code ec;
+    const std::filesystem::path p(std::u8string(path.begin(), path.end()));
+    const auto status = std::filesystem::status(p, ec);
+    if (!std::filesystem::exists(status)) {
+        image.error = "cannot read " + path + ": no such file";
+        return image;
+    }
+    // Only a regular file: a pipe or a device could hold the read for ever.
+    if (!std::filesystem::is_regular_file(status)) {
+        image.error = "cannot read " + path + ": it is not a regular file";
+        return image;
+    }
+    std::ifstream in(p, std::ios::binary);
+    if (!in) {
+        image.error = "cannot read " + path;
+        return image;
+    }
+    constexpr std::size_t kChunk = 1 << 16;
+    while (in && image.bytes.size() <= limit) {
+        const std::size_t at = image.bytes.size();
+        image.bytes.resize(at + kChunk);
+        in.read(reinterpret_cast<char*>(image.bytes.data() + at), kChunk);
+        image.bytes.resize(at + static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        image.error = "cannot read " + path;
+        image.bytes.clear();
+    } else if (image.bytes.size() > limit) {
+        image.tooBig = true;
+        image.error = path + " holds more than the region's " + std::to_string(limit) + " bytes";
+        image.bytes.clear();
+    } else if (image.bytes.empty()) {
+        image.error = "the image file is empty: " + path;
+    }
+    return image;
+}
 
 std::string HexAddress(uint32_t value) {
     char text[16];

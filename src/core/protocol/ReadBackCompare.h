@@ -50,6 +50,15 @@ class BlockComparison {
     std::vector<uint8_t> m_held;
 };
 
+// An image file read for a comparison: opened once and read to its end (at most `limit` + 1
+// bytes), so what is compared is one reading of one file, never a mix of two.
+struct ComparedImage {
+    std::vector<uint8_t> bytes;
+    std::string error;    // why the file cannot be compared with (empty: it can)
+    bool tooBig = false;  // it holds more than `limit` bytes
+};
+ComparedImage ReadComparedImage(const std::string& path, uint32_t limit);
+
 // "0x1F4000": an address or offset as the sentences show it (upper-case hex, at least 6 digits).
 std::string HexAddress(uint32_t value);
 
