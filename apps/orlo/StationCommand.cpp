@@ -11,6 +11,7 @@
 #include "Version.h"
 #include "record/Manifest.h"
 #include "record/RunDatabase.h"
+#include "record/Sha256.h"
 #include "station/BundleRun.h"
 #include "station/Station.h"
 #include "station/StationRecord.h"
@@ -93,6 +94,23 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
 
     station::BundleRunOptions runOptions;
     runOptions.timeout = Millis(args.timeoutSeconds);
+    if (args.verify) {
+        // Each image is read once for every device, and must still be the file just hashed.
+        runOptions.verify = true;
+        for (const record::BundleImage& image : images.bundle.images) {
+            ComparedImage read = ReadComparedImage(image.path, Region(image.region).maxSize);
+            const std::string sha = record::Sha256Hex(std::string_view(
+                reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size()));
+            if (read.error.empty() && sha != image.sha256)
+                read.error = image.path + " changed while the images were being read";
+            if (!read.error.empty()) {
+                std::cerr << "orlo: " << read.error << "\n";
+                return ToInt(ExitCode::FileProblem);
+            }
+            runOptions.images.push_back(
+                std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes)));
+        }
+    }
     const station::RunFactory runs =
         station::BundleRuns(loop, images.bundle, images.sizes, runOptions);
     station::StationOptions stationOptions;

@@ -19,6 +19,7 @@ struct StationArgs {
     unsigned count = 0;                 // --count N (0: until Ctrl+C)
     double timeoutSeconds = 10;         // --timeout: per device, as for `orlo program`
     double settleSeconds = 0.5;         // --settle: a device must stay this long
+    bool verify = false;                // --verify: compare each device with the images
 };
 
 int RunStation(const OutputOptions& output, const StationArgs& args);

@@ -639,6 +639,9 @@ int main(int argc, char** argv) {
         ->type_name("N");
     stationCmd->add_option("--db", stationArgs.db, "The record of every device (SQLite).")
         ->type_name("FILE");
+    stationCmd->add_flag("--verify", stationArgs.verify,
+                         "Compare every device with the images instead of programming it (a "
+                         "quality-control line); a device whose blocks differ fails.");
     stationCmd->add_option("--manifest", stationArgs.manifest, "The images of a release.")
         ->type_name("FILE");
     stationCmd->add_option("-t,--timeout", stationArgs.timeoutSeconds, kTimeoutHelp)

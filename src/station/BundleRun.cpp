@@ -90,11 +90,14 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
         m_run = std::make_unique<run::Run>(setup, policy);
         m_run->AddObserver(this);
         std::vector<run::RunStep> steps;
-        for (const record::BundleImage& image : m_bundle.images) {
+        m_verify = options.verify;
+        for (std::size_t i = 0; i < m_bundle.images.size(); ++i) {
+            const record::BundleImage& image = m_bundle.images[i];
             run::RunStep step;
-            step.kind = run::StepKind::Program;
+            step.kind = m_verify ? run::StepKind::Verify : run::StepKind::Program;
             step.region = image.region;
             step.path = image.path;
+            if (m_verify && i < options.images.size()) step.image = options.images[i];
             steps.push_back(step);
         }
         m_run->Start(steps);
@@ -160,12 +163,18 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
         m_done = true;
         const run::Outcome outcome = m_run->Result();
         const std::vector<run::Outcome>& steps = m_run->StepResults();
-        const bool completed = outcome.code == run::ExitCode::Completed && !forceFail &&
-                               steps.size() == m_bundle.images.size();
+        // A comparison goes on to the next region after one that differs: every step counts.
+        const bool completed =
+            outcome.code == run::ExitCode::Completed && !forceFail &&
+            steps.size() == m_bundle.images.size() &&
+            std::all_of(steps.begin(), steps.end(), [](const run::Outcome& s) {
+                return s.code == run::ExitCode::Completed;
+            });
         for (std::size_t i = 0; i < steps.size() && i < m_bundle.images.size(); ++i) {
             const run::Outcome& s = steps[i];
             bool passed = s.code == run::ExitCode::Completed;
-            if (i + 1 == steps.size() && !completed) passed = false;
+            // A region compared equal stays passed when an earlier one differed.
+            if (i + 1 == steps.size() && !completed && (!m_verify || forceFail)) passed = false;
             std::string message = !s.message.empty() ? s.message : s.detail;
             if (!s.message.empty() && !s.detail.empty()) message += " (" + s.detail + ")";
             if (!passed && !why.empty()) message = why;
@@ -191,8 +200,15 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
                 m_result.message += " (" + outcome.detail + ")";
             if (!m_result.regions.empty())
                 m_result.message = m_result.regions.back().region + ": " + m_result.message;
+            // A comparison that found differences is said by its first differing region.
+            for (std::size_t i = 0; m_verify && why.empty() && i < steps.size(); ++i) {
+                if (steps[i].code == run::ExitCode::Completed || !steps[i].verify) continue;
+                m_result.reason = steps[i].detail;
+                m_result.message = steps[i].verify->region + ": " + steps[i].detail;
+                break;
+            }
         } else {
-            m_result.message = "Programming completed";
+            m_result.message = m_verify ? "Verify completed" : "Programming completed";
             m_progress.fraction = 1;
         }
         m_result.naks = static_cast<unsigned>(m_watch->Refusals().size());
@@ -212,6 +228,7 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
     RunProgress m_progress;
     RunResult m_result;
     bool m_done = false;
+    bool m_verify = false;
 };
 
 }  // namespace

@@ -30,6 +30,10 @@ bool LoadStationImages(const std::vector<std::string>& pairs, const std::string&
 
 struct BundleRunOptions {
     std::chrono::milliseconds timeout{10000};  // no answer for this long fails the run (0: never)
+    // Compare each device with the images instead of programming it (a quality-control
+    // line): `images` holds each image's bytes, in the bundle's order, read once for all.
+    bool verify = false;
+    std::vector<std::shared_ptr<const std::vector<uint8_t>>> images;
 };
 
 // Runs of `bundle` (whose images are files of `sizes` bytes, in the bundle's order) on `loop`,

@@ -157,6 +157,41 @@ TEST_F(StationCliTest, ABundleGoesOntoEachDeviceOnOneConnectionApplicationLast) 
     EXPECT_EQ(order, (std::vector<std::string>{"voice", "map", "application"}));
 }
 
+// A quality-control line: each device is compared with the images, nothing is written, and a
+// device whose map differs fails on record with the region that differs.
+TEST_F(StationCliTest, VerifyComparesEachDeviceAndRecordsWhatDiffers) {
+    const Bytes voiceImage = MakeImage(3 * 4096 + 100), mapImage = MakeImage(5000, 2);
+    const std::string map = WriteFile("m.map", mapImage);
+    devsim::PtyDevice& good = Plug("a");
+    devsim::PtyDevice& bad = Plug("b");
+    for (devsim::PtyDevice* d : {&good, &bad}) {
+        ASSERT_TRUE(d->GetDevice().WriteFlash(0, voiceImage));
+        ASSERT_TRUE(d->GetDevice().WriteFlash(0x1F4000, mapImage));
+    }
+    ASSERT_TRUE(bad.GetDevice().WriteFlash(0x1F4000 + 4500, {0x00}));
+    const RunResult r = RunOrlo({"--json", "station", "--verify", "voice", voice, "map", map,
+                                 "--slots-dir", slots.string(), "--count", "2", "--db", Db()},
+                                {}, 60s);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    const auto by = FinishedBySlot(r.out);
+    ASSERT_EQ(by.size(), 2u) << r.out;
+    EXPECT_EQ(by.at("a")["outcome"], "passed");
+    EXPECT_EQ(by.at("b")["outcome"], "failed");
+    EXPECT_EQ(by.at("b")["reason"],
+              "1 of 2 blocks differ; the first difference is at 0x1F5194 (region offset 0x001194)");
+    for (devsim::PtyDevice* d : {&good, &bad}) {
+        EXPECT_EQ(d->GetDevice().Stats().perCode[0x20] + d->GetDevice().Stats().perCode[0x31], 0u);
+        EXPECT_EQ(d->GetDevice().Stats().perCode[0x3A], 2u);
+    }
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.regions.size(), 2u);
+        EXPECT_EQ(row.regions[0].outcome, "passed");
+        EXPECT_EQ(row.regions[1].outcome, row.slot == "a" ? "passed" : "failed") << row.slot;
+    }
+}
+
 TEST_F(StationCliTest, CtrlCLetsRunningDevicesFinishAndASecondOneAbandonsThem) {
     for (const bool twice : {false, true}) {
         SCOPED_TRACE(twice ? "twice" : "once");
