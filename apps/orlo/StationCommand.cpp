@@ -55,6 +55,7 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
 
     std::unique_ptr<station::ISlotWatcher> watcher;
     std::string where;
+    bool comNamesGiven = false;
     if (!args.slotsDir.empty()) {
         watcher = station::MakeDirSlotWatcher(args.slotsDir, &error);
         where = args.slotsDir;
@@ -64,6 +65,7 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
         std::string matchError;
         if (!station::ParseSlotMatches(args.matches, &rules, &comNames, &matchError))
             return usage(matchError);
+        comNamesGiven = !comNames.empty();
         watcher = station::MakeMatchSlotWatcher(rules, comNames, &error);
         where = "the ports matching " + [&] {
             std::string list;
@@ -73,7 +75,9 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
     }
     if (!watcher) {
         std::cerr << "orlo: " << error << "\n";
-        return ToInt(ExitCode::PortFailure);
+        // Slots named in a way this system does not have (COM names off Windows) are a usage
+        // error; a watcher that cannot watch is the port's failure.
+        return ToInt(comNamesGiven ? ExitCode::Usage : ExitCode::PortFailure);
     }
     // The record is opened before any device is taken: a database that cannot be written
     // stops the station before it programs a device it could not record.

@@ -248,6 +248,7 @@ TEST_F(StationCliTest, UsageAndImagesAreCheckedBeforeAnySlotIsWatched) {
         {{"station", "voice", (dir / "none.adm").string(), "--slots-dir", slots.string()}, 5,
          "no such file"},
         {{"station", "voice", voice, "--match", "0403"}, 2, "VID:PID"},
+        {{"station", "voice", voice, "--match", "COM3"}, 2, "COM names are for Windows"},
         {{"station", "--manifest", manifest, "--slots-dir", slots.string()}, 5, "SHA-256"},
         {{"station", "voice", voice, "--slots-dir", (dir / "nowhere").string()}, 3,
          "no such folder"},
