@@ -94,7 +94,7 @@ std::unique_ptr<PreparedStation> PrepareStation(const StationChoice& choice, std
         header.files.push_back({"manifest " + std::filesystem::path(bundle.manifestPath).filename().string(),
                                 bundle.manifestSha256});
     for (const record::BundleImage& image : bundle.images)
-        header.files.push_back({std::string(record::RegionWord(image.region)) + ": " +
+        header.files.push_back({std::string(Region(image.region).word) + ": " +
                                     std::filesystem::path(image.path).filename().string(),
                                 image.sha256});
 

@@ -275,10 +275,6 @@ std::optional<RunReport> MakeReport(const OutputOptions& output, const std::stri
     return RunReport(output.report, output.commandLine, command);
 }
 
-std::string RegionWord(RegionId region) {
-    return run::RegionWord(Region(region));
-}
-
 // The commands without files of their own: the record, when asked for, and the run.
 int RunSimple(const OutputOptions& output, const DeviceArgs& device, const CommandSpec& command,
               Reporter& reporter, const std::string& name) {
@@ -337,7 +333,7 @@ std::string CopyToStdout(const std::string& path) {
 // problem said) when it cannot.
 bool ProbeReport(RunReport* record, Reporter& reporter, RegionId region) {
     if (record == nullptr) return true;
-    record->SetRegion(RegionWord(region));
+    record->SetRegion(std::string(Region(region).word));
     const std::string problem = record->Probe();
     if (problem.empty()) return true;
     reporter.Error(-1, problem);
@@ -376,7 +372,7 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
     }
     std::string regionWords;
     for (const record::BundleImage& i : bundle->images)
-        regionWords += (regionWords.empty() ? "" : "+") + std::string(record::RegionWord(i.region));
+        regionWords += (regionWords.empty() ? "" : "+") + std::string(Region(i.region).word);
     if (report) {
         report->SetRegion(regionWords);
         if (const std::string problem = report->Probe(); !problem.empty()) {
@@ -394,7 +390,7 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
         if (const auto doubt = run::DoubtAboutImage(Region(region), image.path);
             doubt && !what.force)
             return refusal(ExitCode::Usage, doubt->sentence + "; give --force to program it into " +
-                                                RegionWord(region) + " anyway");
+                                                std::string(Region(region).word) + " anyway");
         std::error_code ec;
         const uint64_t size = fs::file_size(Utf8Path(image.path), ec);
         // Only a regular file is read here: a pipe would hold the command before the dialog
@@ -403,7 +399,7 @@ int RunProgram(const OutputOptions& output, const DeviceArgs& device, const Prog
         if (image.sha256.empty() && fs::is_regular_file(image.path, kind))
             image.sha256 = record::FileSha256(image.path).value_or("");
         image.path = Absolute(image.path);
-        if (report) report->AddImage(RegionWord(region), image.path, ec ? 0 : size, image.sha256);
+        if (report) report->AddImage(std::string(Region(region).word), image.path, ec ? 0 : size, image.sha256);
         const FlashRegion& flash = Region(region);
         if (!ec && size > flash.maxSize) {
             Outcome tooBig;
@@ -467,7 +463,7 @@ int RunRead(const OutputOptions& output, const DeviceArgs& device, RegionId regi
     }
     if (length > Region(region).maxSize) {
         reporter.Error(-1, "--length " + std::to_string(length) + " is more than the " +
-                               RegionWord(region) + " region holds (" +
+                               std::string(Region(region).word) + " region holds (" +
                                std::to_string(Region(region).maxSize) + " bytes)");
         return Conclude(reporter, record, {}, ToInt(ExitCode::Usage));
     }

@@ -202,7 +202,7 @@ int RunManifest(const OutputOptions& output, const std::vector<std::string>& pai
     if (output.json) {
         json images = json::array();
         for (const record::BundleImage& i : load.bundle->images)
-            images.push_back({{"region", std::string(record::RegionWord(i.region))},
+            images.push_back({{"region", std::string(Region(i.region).word)},
                               {"file", i.path},
                               {"sha256", i.sha256}});
         std::cout << json{{"event", "manifest"},
@@ -216,7 +216,7 @@ int RunManifest(const OutputOptions& output, const std::vector<std::string>& pai
         std::cout << "manifest " << release << " written to " << outputPath << "\n";
         Table table({"REGION", "SHA-256", "FILE"});
         for (const record::BundleImage& i : load.bundle->images)
-            table.Add({std::string(record::RegionWord(i.region)), i.sha256, i.path});
+            table.Add({std::string(Region(i.region).word), i.sha256, i.path});
         table.Print(std::cout, 3);
     }
     reporter.Finish({}, 0);

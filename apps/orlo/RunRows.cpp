@@ -19,7 +19,7 @@ std::vector<run::RegionOutcome> RegionOutcomes(const record::Bundle& bundle,
     std::vector<run::RegionOutcome> regions;
     for (std::size_t i = 0; i < bundle.images.size(); ++i) {
         run::RegionOutcome r;
-        r.region = std::string(record::RegionWord(bundle.images[i].region));
+        r.region = std::string(Region(bundle.images[i].region).word);
         if (i < steps.size()) {
             r.outcome = steps[i].code == ExitCode::Completed ? "passed" : "failed";
             r.message = Sentence(steps[i]);

@@ -24,10 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr auto kLoopSlice = std::chrono::milliseconds(50);  // longest wait between turns
 
-std::string RegionWord(RegionId region) {
-    return std::string(record::RegionWord(region));
-}
-
 std::chrono::milliseconds Millis(double seconds) {
     if (seconds <= 0) return std::chrono::milliseconds(0);
     return std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000.0)));
@@ -130,7 +126,7 @@ int RunStation(const OutputOptions& output, const StationArgs& args) {
                            ? std::string()
                            : images.bundle.manifestName + ": ";
     for (const record::BundleImage& i : images.bundle.images)
-        what += (what.empty() || what.back() == ' ' ? "" : ", ") + RegionWord(i.region) + " " +
+        what += (what.empty() || what.back() == ' ' ? "" : ", ") + std::string(Region(i.region).word) + " " +
                 fs::path(i.path).filename().string();
     board.Header(what, where, database->Path());
 

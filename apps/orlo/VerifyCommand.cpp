@@ -29,10 +29,6 @@ std::string Absolute(const std::string& path) {
     return ec ? path : p.lexically_normal().string();
 }
 
-std::string Word(RegionId region) {
-    return std::string(record::RegionWord(region));
-}
-
 // The dump's file of a region: its word and the extension its file dialog filters.
 std::string DumpName(RegionId region) {
     switch (region) {
@@ -152,7 +148,7 @@ int RunVerify(const OutputOptions& output, const DeviceArgs& device,
                                        "no longer the pinned one");
         if (record && bundle.images.size() == 1)
             record->SetImage(Absolute(image.path), read.bytes.size(), sha);
-        regions += (regions.empty() ? "" : ",") + Word(image.region);
+        regions += (regions.empty() ? "" : ",") + std::string(Region(image.region).word);
         images.push_back({image.region, image.path,
                           std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes))});
     }

@@ -27,12 +27,12 @@ namespace {
 using namespace orlo;
 using namespace orlo::cli;
 
-const std::map<std::string, RegionId> kRegions = {
-    {"application", RegionId::Application},
-    {"voice", RegionId::Voice},
-    {"map", RegionId::Map},
-    {"user", RegionId::User},
-};
+// The regions by their words: the parser's choices.
+const std::map<std::string, RegionId> kRegions = [] {
+    std::map<std::string, RegionId> words;
+    for (const FlashRegion& r : kFlashRegions) words.emplace(r.word, r.id);
+    return words;
+}();
 
 // The sweep actions and the buttons that carry them out.
 const std::map<std::string, int> kSweepActions = {
@@ -423,21 +423,25 @@ int main(int argc, char** argv) {
     std::string verifyManifest;
     CLI::App* verify = app.add_subcommand(
         "verify",
-        "Compare the device with image files: reads only the blocks each image covers and\n"
-        "compares them with the image as program writes it (the last block padded with 0xFF).\n"
-        "Exit status 0 when every region is equal, 1 when blocks differ. Several --port\n"
-        "options compare every device at once.");
+        "Compare the device with image files. Only the blocks each image covers are read, and "
+        "they are compared with the image as program writes it (the last block padded with "
+        "0xFF). The exit status is 0 when every region is equal and 1 when blocks differ. "
+        "Several --port options compare every device at once.");
+    help::SetExamples(verify, {{"orlo verify voice release.adm --port /dev/ttyUSB0",
+                                "Compare the voice region with release.adm."},
+                               {"orlo verify --manifest backup/manifest.json --port COM10",
+                                "Compare the device with the images a manifest pins."}});
     verify
         ->add_option("IMAGES", verifyPairs,
-                     "REGION FILE pairs: application, voice, map or user, each with its image")
+                     "REGION FILE pairs: application, voice, map or user, each with its image.")
         ->expected(0, -1)
         ->type_name("REGION FILE ...");
     verify->add_option("-m,--manifest", verifyManifest,
-                       "Compare with the images a manifest names (each checked by its SHA-256)")
+                       "Compare with the images a manifest names (each checked by its SHA-256).")
         ->type_name("FILE");
     verify
         ->add_option("-p,--port", verifyDevice.ports,
-                     std::string(kPortHelp) + ". Repeat for several devices")
+                     std::string(kPortHelp) + " Repeat for several devices.")
         ->check(kPortNamed)
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
@@ -454,10 +458,12 @@ int main(int argc, char** argv) {
     std::string dumpDir;
     CLI::App* dump = app.add_subcommand(
         "dump",
-        "Read every region into DIR (voice.adm, map.map, user.dat, application.bin) and write\n"
-        "DIR/manifest.json beside them, so the dump can be programmed back or verified with\n"
-        "`orlo verify --manifest DIR/manifest.json`.");
-    dump->add_option("DIR", dumpDir, "The folder (made when missing; files in it are replaced)")
+        "Read every region into DIR (voice.adm, map.map, user.dat, application.bin) and write "
+        "DIR/manifest.json beside them, so that the dump can be programmed back or verified "
+        "with orlo verify --manifest DIR/manifest.json.");
+    help::SetExamples(dump, {{"orlo dump backup --port /dev/ttyUSB0",
+                              "Keep everything the device holds in the folder backup."}});
+    dump->add_option("DIR", dumpDir, "The folder (made when missing; files in it are replaced).")
         ->required()
         ->type_name("DIR");
     AddDeviceOptions(dump, dumpDevice);
@@ -709,10 +715,7 @@ int main(int argc, char** argv) {
         args.timeoutSeconds = d.timeout;
         return args;
     };
-    auto regionOf = [](std::string name) {
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return kRegions.at(name);
-    };
+    auto regionOf = [](const std::string& name) { return RegionOfWord(name).value(); };
 
     if (!output.report.empty() && (*ports || *bmp2h || *manifest || *history)) {
         // A record is of a run on devices; silently writing none would be worse than refusing.

@@ -9,36 +9,11 @@
 
 namespace orlo::record {
 
-namespace {
-
-constexpr std::array<std::pair<std::string_view, RegionId>, 4> kWords = {{
-    {"voice", RegionId::Voice},
-    {"map", RegionId::Map},
-    {"user", RegionId::User},
-    {"application", RegionId::Application},
-}};
-
-}  // namespace
-
-std::string_view RegionWord(RegionId region) {
-    for (const auto& [word, id] : kWords)
-        if (id == region) return word;
-    return {};
-}
-
-std::optional<RegionId> RegionOfWord(std::string_view word) {
-    std::string lower(word);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const auto& [w, id] : kWords)
-        if (lower == w) return id;
-    return std::nullopt;
-}
-
 std::string OrderBundle(std::vector<BundleImage>& images) {
     for (std::size_t i = 0; i < images.size(); ++i)
         for (std::size_t j = i + 1; j < images.size(); ++j)
             if (images[i].region == images[j].region)
-                return "region " + std::string(RegionWord(images[i].region)) +
+                return "region " + std::string(Region(images[i].region).word) +
                        " is given twice (" + images[i].path + " and " + images[j].path +
                        "): a run programs each region once";
     // The regions lie in the flash in programming order, so their base addresses sort them.

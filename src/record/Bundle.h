@@ -12,11 +12,6 @@
 
 namespace orlo::record {
 
-// The region's word on the command line and in manifests: "application", "voice", "map",
-// "user".
-std::string_view RegionWord(RegionId region);
-// The region a word names, in any letter case; nullopt for any other word.
-std::optional<RegionId> RegionOfWord(std::string_view word);
 
 struct BundleImage {
     RegionId region = RegionId::Application;

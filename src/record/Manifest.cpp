@@ -112,7 +112,7 @@ ManifestLoad LoadManifest(const std::string& path) {
         if (!id)
             return refuse(which + " names the region \"" + region->get<std::string>() +
                           "\", which is not one of voice, map, user and application");
-        const std::string word(RegionWord(*id));
+        const std::string word(Region(*id).word);
         if (file == entry.end() || !file->is_string() || file->get<std::string>().empty())
             return refuse("the " + word + " image has no \"file\" text");
         std::string digest = sha != entry.end() && sha->is_string() ? sha->get<std::string>() : "";
@@ -128,7 +128,7 @@ ManifestLoad LoadManifest(const std::string& path) {
 
     // Every file is there and is the one pinned, or nothing is programmed.
     for (const BundleImage& image : bundle.images) {
-        const std::string word(RegionWord(image.region));
+        const std::string word(Region(image.region).word);
         if (const std::string problem = FileProblem(Utf8Path(image.path)); !problem.empty())
             return refuse("the " + word + " image " + image.path + " cannot be used: " + problem);
         const auto actual = FileSha256(image.path);
@@ -155,7 +155,7 @@ std::optional<std::string> ManifestDocument(const Bundle& bundle, const std::str
             *error = image.path + " cannot be named relative to the folder of " + path;
             return std::nullopt;
         }
-        images.push_back({{"region", std::string(RegionWord(image.region))},
+        images.push_back({{"region", std::string(Region(image.region).word)},
                           {"file", Utf8(relative.generic_u8string())},
                           {"sha256", image.sha256}});
     }

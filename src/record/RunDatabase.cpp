@@ -156,7 +156,7 @@ std::vector<RegionRun> RegionRuns(const Bundle& bundle, const std::vector<Region
     std::vector<RegionRun> regions;
     for (std::size_t i = 0; i < bundle.images.size(); ++i) {
         const BundleImage& image = bundle.images[i];
-        RegionRun r{std::string(RegionWord(image.region)), image.path, image.sha256, "not run", {}};
+        RegionRun r{std::string(Region(image.region).word), image.path, image.sha256, "not run", {}};
         if (i < results.size()) {
             r.outcome = results[i].passed ? "passed" : "failed";
             r.message = results[i].message;

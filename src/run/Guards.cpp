@@ -36,13 +36,13 @@ std::optional<ImageDoubt> ForeignExtension(const FlashRegion& target, const std:
     const auto belongs = RegionOfExtension(path);
     if (!belongs || *belongs == target.id) return std::nullopt;
     const FlashRegion& other = Region(*belongs);
-    const std::string word = RegionWord(other);
+    const std::string word = std::string(other.word);
     const std::string ext = PathOf(path).extension().string();
     return ImageDoubt{
         "This file has the extension of " + word + " data. Program it into the " +
-            RegionWord(target) + " region anyway?",
-        path + " is " + AnImage(word) + " (" + ext + "), not " + AnImage(RegionWord(target)) +
-            " (" + ExtensionOf(target) + ")"};
+            std::string(target.word) + " region anyway?",
+        path + " is " + AnImage(word) + " (" + ext + "), not " + AnImage(std::string(target.word)) +
+            " (" + std::string(target.extension) + ")"};
 }
 
 // A firmware container (Intel HEX, S-record, ELF) where raw bytes belong: the device would be
@@ -54,7 +54,7 @@ std::optional<ImageDoubt> ContainerFormat(const FlashRegion& target, const std::
     const std::string name = ImageFormatName(*format);
     return ImageDoubt{"This file looks like " + name + ", not raw bytes: the device would receive "
                           "its " + (*format == ImageFormat::Elf ? "headers" : "text") +
-                          ". Program it into the " + RegionWord(target) + " region anyway?",
+                          ". Program it into the " + std::string(target.word) + " region anyway?",
                       ImageFormatRefusal(path, *format)};
 }
 
@@ -67,26 +67,11 @@ constexpr ImageCheck kImageChecks[] = {
 
 }  // namespace
 
-std::string ExtensionOf(const FlashRegion& region) {
-    // The filter is "description|pattern": the pattern's first "*.ext".
-    const std::string_view filter = region.openFilter;
-    const auto bar = filter.find('|');
-    if (bar == std::string_view::npos) return {};
-    const auto star = filter.find("*.", bar);
-    if (star == std::string_view::npos) return {};
-    const auto end = filter.find_first_of(";|", star);
-    return Lower(filter.substr(star + 1, end == std::string_view::npos ? end : end - star - 1));
-}
-
-std::string RegionWord(const FlashRegion& region) {
-    return Lower(region.name);
-}
-
 std::optional<RegionId> RegionOfExtension(const std::string& path) {
     const std::string ext = Lower(PathOf(path).extension().string());
     if (ext.empty()) return std::nullopt;
     for (const FlashRegion& region : kFlashRegions)
-        if (ExtensionOf(region) == ext) return region.id;
+        if (region.extension == ext) return region.id;
     return std::nullopt;
 }
 

@@ -34,9 +34,5 @@ std::string ImageQuestion(const FlashRegion& target, const std::string& path);
 // The region whose images carry the extension of `path` (in any letter case), if any. The
 // extensions are the patterns of the regions' file dialogs.
 std::optional<RegionId> RegionOfExtension(const std::string& path);
-// ".bin", ".adm", ".map", ".dat"
-std::string ExtensionOf(const FlashRegion& region);
-// "application", "voice", "map", "user"
-std::string RegionWord(const FlashRegion& region);
 
 }  // namespace orlo::run

@@ -179,13 +179,13 @@ class BundleRun : public IDeviceRun, private run::RunObserver {
             if (!s.message.empty() && !s.detail.empty()) message += " (" + s.detail + ")";
             if (!passed && !why.empty()) message = why;
             m_result.regions.push_back(
-                {std::string(record::RegionWord(m_bundle.images[i].region)), passed, message});
+                {std::string(Region(m_bundle.images[i].region).word), passed, message});
         }
         if (!completed && steps.size() < m_bundle.images.size() && !m_result.regions.empty() &&
             m_result.regions.back().passed) {
             // Stopped between two regions: the one that was next failed.
             m_result.regions.push_back(
-                {std::string(record::RegionWord(m_bundle.images[steps.size()].region)), false,
+                {std::string(Region(m_bundle.images[steps.size()].region).word), false,
                  why});
         }
         m_result.passed = completed;

@@ -42,7 +42,7 @@ TEST_F(CliTest, VerifyComparesOnlyTheImagesBlocks) {
         uint32_t reads;  // read requests the device answered
     };
     const Case cases[] = {
-        {"equal", {}, false, 0, 0, "voice: all 15 blocks are equal", 15},
+        {"equal", {}, false, 0, 0, "Voice: all 15 blocks are equal.", 15},
         {"one block", {0x2345}, false, 0, 1,
          "voice: 1 of 15 blocks differ; the first difference is at 0x002345 (region offset "
          "0x002345)",
@@ -52,8 +52,8 @@ TEST_F(CliTest, VerifyComparesOnlyTheImagesBlocks) {
          "0x001000)",
          15},
         // Damage on the line is asked for again, never taken for a difference.
-        {"damaged reply", {}, false, 4, 0, "voice: all 15 blocks are equal", 16},
-        {"unfilled fields, damaged reply", {}, true, 6, 0, "voice: all 15 blocks are equal", 18},
+        {"damaged reply", {}, false, 4, 0, "Voice: all 15 blocks are equal.", 16},
+        {"unfilled fields, damaged reply", {}, true, 6, 0, "Voice: all 15 blocks are equal.", 18},
         {"unfilled fields, one block", {0x7000}, true, 0, 1,
          "voice: 1 of 15 blocks differ; the first difference is at 0x007000 (region offset "
          "0x007000)",
@@ -110,8 +110,8 @@ TEST_F(CliTest, ADumpIsProgrammedBackAndVerified) {
     const std::string manifest = (dump / "manifest.json").string();
     const RunResult v = RunOrlo({"verify", "--manifest", manifest, "--port", target.SlavePath()});
     EXPECT_EQ(v.exitCode, 0) << v.out << v.err;
-    for (const char* line : {"voice: all 500 blocks are equal", "map: all 462 blocks are equal",
-                             "user: the 1 block is equal", "application: all 59 blocks are equal"})
+    for (const char* line : {"Voice: all 500 blocks are equal.", "Map: all 462 blocks are equal.",
+                             "User: the 1 block is equal.", "Application: all 59 blocks are equal."})
         EXPECT_NE(v.out.find(std::string(line) + "\n"), std::string::npos) << v.out;
 
     std::ofstream(dump / "user.dat", std::ios::binary | std::ios::app) << "x";

@@ -2,6 +2,9 @@
 // region (the regions' own dialog patterns, any letter case), and the two forms of the doubt.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "run/Guards.h"
 
 namespace orlo::run {
@@ -50,13 +53,18 @@ INSTANTIATE_TEST_SUITE_P(
         GuardCase{RegionId::Map, "/x/adm", "", ""},           // a name, not an extension
         GuardCase{RegionId::Voice, "/x/voice.adm.bak", "", ""}));
 
-TEST(RegionVocabulary, ExtensionsAndWordsComeFromTheRegionTable) {
-    EXPECT_EQ(ExtensionOf(Region(RegionId::Application)), ".bin");
-    EXPECT_EQ(ExtensionOf(Region(RegionId::Voice)), ".adm");
-    EXPECT_EQ(ExtensionOf(Region(RegionId::Map)), ".map");
-    EXPECT_EQ(ExtensionOf(Region(RegionId::User)), ".dat");
+TEST(RegionVocabulary, EachRegionsWordAndExtensionAgreeWithItsNameAndFileDialog) {
+    for (const FlashRegion& r : kFlashRegions) {
+        SCOPED_TRACE(std::string(r.name));
+        // The file dialog offers the files the guard takes for the region's own.
+        EXPECT_NE(r.openFilter.find("|*" + std::string(r.extension)), std::string_view::npos);
+        std::string upper(r.name);
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(RegionOfWord(upper), r.id);
+        EXPECT_EQ(RegionOfExtension("a/b" + std::string(r.extension)), r.id);
+    }
     EXPECT_EQ(RegionOfExtension("a/b.MaP"), RegionId::Map);
-    EXPECT_EQ(RegionWord(Region(RegionId::User)), "user");
+    EXPECT_EQ(RegionOfWord("flash"), std::nullopt);
 }
 
 }  // namespace

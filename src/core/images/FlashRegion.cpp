@@ -1,5 +1,7 @@
 #include "images/FlashRegion.h"
 
+#include <cctype>
+
 #include "app/Resource.h"
 #include "protocol/Protocol.h"
 
@@ -9,17 +11,17 @@ namespace orlo {
 const std::array<FlashRegion, 4> kFlashRegions = {{
     {RegionId::Application, "Application", 0x3C3000, 241664, CMD_FAMILY_APPLICATION,
      "bin file(*.bin), bin file(*.bin)|*.bin;*.bin", "Application program is too BIG!!!",
-     IDC_PROGRAM_APPLICATION, true},
+     IDC_PROGRAM_APPLICATION, true, "application", ".bin"},
     {RegionId::Voice, "Voice", 0x000000, 2048000, CMD_FAMILY_VOICE,
      "adm file(*.adm), adm file(*.adm)|*.adm;*.adm", "Voice data is too BIG!!!",
-     IDC_PROGRAM_VOICE, true},
+     IDC_PROGRAM_VOICE, true, "voice", ".adm"},
     {RegionId::Map, "Map", 0x1F4000, 1892352, CMD_FAMILY_MAP,
      "map file(*.map), map file(*.map)|*.map;*.map", "Map data is too BIG!!!", IDC_PROGRAM_MAP,
-     true},
+     true, "map", ".map"},
     // The user region shows the map region's too-big text.
     {RegionId::User, "User", 0x3C2000, 4096, CMD_FAMILY_USER,
      "dat file(*.dat), dat file(*.dat)|*.dat;*.dat", "Map data is too BIG!!!", IDC_PROGRAM_USER,
-     false},
+     false, "user", ".dat"},
 }};
 
 static_assert(0x000000 + 2048000 == 0x1F4000, "map follows voice");
@@ -31,6 +33,17 @@ const FlashRegion& Region(RegionId id) {
     for (const auto& r : kFlashRegions)
         if (r.id == id) return r;
     return kFlashRegions[0];
+}
+
+std::optional<RegionId> RegionOfWord(std::string_view word) {
+    for (const auto& r : kFlashRegions) {
+        if (r.word.size() != word.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < word.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(word[i])) == r.word[i];
+        if (same) return r.id;
+    }
+    return std::nullopt;
 }
 
 }  // namespace orlo

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <string_view>
 
@@ -19,11 +20,16 @@ struct FlashRegion {
     std::string_view tooBig;      // message for a file above maxSize
     int programButton;            // control id of the Program button
     bool buttonVisible;           // the Program button is shown in the main layout
+    std::string_view word;        // "application", ...: the region on the command line, in
+                                  // manifests and in the run records
+    std::string_view extension;   // ".bin", ".adm", ".map", ".dat": its open filter's pattern
 };
 
 // In table order: Application, Voice, Map, User.
 extern const std::array<FlashRegion, 4> kFlashRegions;
 
 const FlashRegion& Region(RegionId id);
+// The region a word names ("voice", in any letter case); nullopt for any other word.
+std::optional<RegionId> RegionOfWord(std::string_view word);
 
 }  // namespace orlo
