@@ -38,6 +38,24 @@ std::string Lower(std::string text) {
 
 #ifdef _WIN32
 
+// The errno of a failed exclusive create, so the sentence says what the system said: a folder
+// that is not there is not a refused permission.
+int ErrnoOfCreate(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_FILE_NOT_FOUND:
+            return ENOENT;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+            return EINVAL;
+        default:
+            return EACCES;
+    }
+}
+
 std::wstring Wide(const std::string& utf8) {
     return Utf8Path(utf8).wstring();
 }
@@ -251,9 +269,7 @@ std::optional<OwnFile> CreateExclusive(const std::string& path, const std::strin
     Handle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.ok()) {
-        const DWORD code = GetLastError();
-        if (error) *error = (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) ? EEXIST
-                                                                                        : EACCES;
+        if (error) *error = ErrnoOfCreate(GetLastError());
         return std::nullopt;
     }
     OwnFile file{path, IdentityOf(h.get())};
