@@ -20,6 +20,18 @@ namespace orlo::cli {
 
 namespace {
 
+// A record that could not be written is refused before any port opens: the exit status of
+// that refusal, or nothing when the record may be written (or none was asked for).
+std::optional<int> RefuseUnwritableRecord(Reporter& reporter, const RunReport* record) {
+    if (!record) return std::nullopt;
+    const std::string problem = record->Probe();
+    if (problem.empty()) return std::nullopt;
+    reporter.Error(-1, problem);
+    reporter.Finish({}, ToInt(ExitCode::FileProblem));
+    return ToInt(ExitCode::FileProblem);
+}
+
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -90,14 +102,7 @@ int RunVerify(const OutputOptions& output, const DeviceArgs& device,
     std::optional<RunReport> report;
     if (!output.report.empty()) report.emplace(output.report, output.commandLine, "verify");
     RunReport* record = report ? &*report : nullptr;
-    if (record) {
-        const std::string problem = record->Probe();
-        if (!problem.empty()) {
-            reporter.Error(-1, problem);
-            reporter.Finish({}, ToInt(ExitCode::FileProblem));
-            return ToInt(ExitCode::FileProblem);
-        }
-    }
+    if (const auto refused = RefuseUnwritableRecord(reporter, record)) return *refused;
     auto refuse = [&](ExitCode code, const std::string& sentence) {
         reporter.Error(-1, sentence);
         if (record) record->SetRefusal(sentence);
@@ -177,14 +182,7 @@ int RunDump(const OutputOptions& output, const DeviceArgs& device, const std::st
         if (record) record->SetRefusal(sentence);
         return Conclude(reporter, record, {}, ToInt(code));
     };
-    if (record) {
-        const std::string problem = record->Probe();
-        if (!problem.empty()) {
-            reporter.Error(-1, problem);
-            reporter.Finish({}, ToInt(ExitCode::FileProblem));
-            return ToInt(ExitCode::FileProblem);
-        }
-    }
+    if (const auto refused = RefuseUnwritableRecord(reporter, record)) return *refused;
     std::error_code ec;
     const fs::path folder = fs::absolute(dir, ec).lexically_normal();
     if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
