@@ -116,7 +116,7 @@ orlo --json station voice "$(winpath "$work/image.adm")" --match COM3 --count 1 
   --db "$(winpath "$work/station.db")" >"$work/station.json" || fail "the station on COM3"
 grep '"event":"finished"' "$work/station.json" | grep -q '"outcome":"passed"' ||
   fail "the station's device did not pass: $(cat "$work/station.json")"
-orlo history --db "$(winpath "$work/station.db")" | grep -q '^1 runs in' ||
+orlo history --db "$(winpath "$work/station.db")" | grep -q '^1 run in' ||
   fail "the station's run is not in its database"
 
 step "the device's own flash holds every image"

@@ -596,7 +596,13 @@ TEST_F(NativeDialog, AnotherRegionsExtensionIsAskedInANativeYesNoBox) {
         std::thread clicker([&] {
             while (!stop) {
                 if (HWND box = ::FindWindowW(L"#32770", L"Orlo")) {
-                    defaultButton = LOWORD(::SendMessageW(box, DM_GETDEFID, 0, 0));
+                    // The box may be found before it has chosen its default button.
+                    LRESULT id = 0;
+                    for (int i = 0; i < 200 && HIWORD(id) != DC_HASDEFID; ++i) {
+                        id = ::SendMessageW(box, DM_GETDEFID, 0, 0);
+                        if (HIWORD(id) != DC_HASDEFID) ::Sleep(10);
+                    }
+                    defaultButton = LOWORD(id);
                     ::PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer.load()), 0);
                     ::Sleep(100);
                 }
