@@ -127,8 +127,14 @@ class Run::Backend : public ISerialBackend {
         bool WaitForData() override { return m_inner->WaitForData(); }
         int BytesWaiting() override { return m_inner->BytesWaiting(); }
         int Read(uint8_t* buffer, int count) override {
+            const uint64_t writes = m_run.m_linesWrites.load();
             const int got = m_inner->Read(buffer, count);
-            if (got > 0) m_run.m_received += static_cast<uint64_t>(got);
+            if (got <= 0) return got;
+            const uint64_t received = m_run.m_received += static_cast<uint64_t>(got);
+            // The driver still sending the last frame, which was written before this read
+            // began: these bytes came before that frame had left.
+            if (m_inner->OutputInDriver() > 0 && m_run.m_linesWrites.load() == writes)
+                m_run.m_receivedWhileSending = received;
             return got;
         }
         bool Write(const uint8_t* data, std::size_t count) override {
@@ -138,6 +144,7 @@ class Run::Backend : public ISerialBackend {
             const int waiting = m_inner->BytesWaiting();
             m_run.m_arrivedBeforeWrite = taken + static_cast<uint64_t>(std::max(waiting, 0));
             if (!m_run.OnWrite(data, count)) return true;  // held: written once aligned
+            ++m_run.m_linesWrites;
             return m_inner->Write(data, count);
         }
         void WakeReader() override { m_inner->WakeReader(); }
@@ -447,7 +454,7 @@ bool Run::CameBeforeTheFrameAwaited(uint32_t length) const {
     const auto unread = static_cast<uint64_t>(
         ((comm.m_rxTail - comm.m_rxHead) % RX_RING_SIZE + RX_RING_SIZE) % RX_RING_SIZE);
     const uint64_t end = m_received.load() - std::min(unread, m_received.load());
-    return end < m_arrivedBeforeWrite + length;
+    return end < m_arrivedBeforeWrite + length || end <= m_receivedWhileSending.load();
 }
 
 // The reply that completes the step once its alignment is proven.

@@ -196,8 +196,9 @@ class Run : private RunWindowListener {
     // Every complete frame before the dialog routes it (false: taken away).
     bool OnFrame(const uint8_t* frame, uint32_t length);
     bool Answers(const uint8_t* frame, uint32_t length);
-    // The frame just assembled began before the frame awaited was written: the device sent it
-    // before it had that frame, so it answers something earlier.
+    // The frame just assembled began before the frame awaited was written, or ended while the
+    // driver was still sending it: the device sent it before it had that frame, so it answers
+    // something earlier.
     bool CameBeforeTheFrameAwaited(uint32_t length) const;
     bool IsLastReply(uint8_t code) const;
     void SendCheckRequest(RunState proving);
@@ -251,6 +252,10 @@ class Run : private RunWindowListener {
     // or waiting in the driver, when the last frame was written (UI thread).
     std::atomic<uint64_t> m_received{0};
     uint64_t m_arrivedBeforeWrite = 0;
+    // Frames handed to the port (UI thread), and the bytes taken while the driver was still
+    // sending the last of them (reader thread): none of those answers it.
+    std::atomic<uint64_t> m_linesWrites{0};
+    std::atomic<uint64_t> m_receivedWhileSending{0};
     unsigned m_alignResends = 0;  // the aligning check request sent again after a NAK
 };
 

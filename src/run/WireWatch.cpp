@@ -235,6 +235,7 @@ class WatchedTransport : public ISerialTransport {
         return m_inner->FlushOutput(bound);
     }
     std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
+    std::size_t OutputInDriver() override { return m_inner->OutputInDriver(); }
     void DropDtr() override { m_inner->DropDtr(); }
     void Purge() override { m_inner->Purge(); }
     void Close() override { m_inner->Close(); }

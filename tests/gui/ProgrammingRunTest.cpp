@@ -26,6 +26,7 @@
 #include "images/FlashRegion.h"
 #include "posix/LinuxPortTable.h"
 #include "posix/PosixSerial.h"
+#include "protocol/Crc16.h"
 
 namespace orlo::gui {
 namespace {
@@ -43,6 +44,76 @@ Bytes Pattern(std::size_t size, uint32_t seed) {
     return bytes;
 }
 
+// A port whose driver takes the line time of `baud` to send what is written, as a real one
+// does (a pseudo-terminal sends at once), and that can hand the reader an extra ACK as soon as
+// the write of frame `extraAckAt` (counted from 1) has begun to leave.
+class TimedLine : public ISerialTransport {
+  public:
+    TimedLine(std::shared_ptr<ISerialTransport> inner, uint32_t baud, int extraAckAt)
+        : m_inner(std::move(inner)), m_baud(baud), m_extraAckAt(extraAckAt) {}
+    bool Configure(const LineSettings& settings) override { return m_inner->Configure(settings); }
+    bool ArmReader() override { return m_inner->ArmReader(); }
+    bool WaitForData() override { return Extra() || m_inner->WaitForData(); }
+    int BytesWaiting() override {
+        std::lock_guard lock(m_mutex);
+        return m_extra.empty() ? m_inner->BytesWaiting() : static_cast<int>(m_extra.size());
+    }
+    int Read(uint8_t* buffer, int count) override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_extra.empty() && count >= static_cast<int>(m_extra.size())) {
+                std::copy(m_extra.begin(), m_extra.end(), buffer);
+                return static_cast<int>(std::exchange(m_extra, {}).size());
+            }
+        }
+        return m_inner->Read(buffer, count);
+    }
+    bool Write(const uint8_t* data, std::size_t count) override {
+        {
+            std::lock_guard lock(m_mutex);
+            const auto now = std::chrono::steady_clock::now();
+            m_sentAt = std::max(m_sentAt, now) + LineTime(count);
+            if (++m_writes == m_extraAckAt) {
+                m_extra = {0x04, 0x00, 0x07, 0x06, 0, 0, 0x03};
+                SealFrame(m_extra.data(), m_extra.size());
+            }
+        }
+        const bool ok = m_inner->Write(data, count);
+        m_inner->WakeReader();
+        return ok;
+    }
+    std::size_t OutputInDriver() override {
+        std::lock_guard lock(m_mutex);
+        const auto left = m_sentAt - std::chrono::steady_clock::now();
+        return left > left.zero() ? 1 : 0;
+    }
+    void WakeReader() override { m_inner->WakeReader(); }
+    bool FlushOutput(std::chrono::milliseconds bound) override { return m_inner->FlushOutput(bound); }
+    std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
+    void DropDtr() override { m_inner->DropDtr(); }
+    void Purge() override { m_inner->Purge(); }
+    bool LineLost() const override { return m_inner->LineLost(); }
+    void Close() override { m_inner->Close(); }
+
+  private:
+    bool Extra() {
+        std::lock_guard lock(m_mutex);
+        return !m_extra.empty();
+    }
+    // Nine tenths of the 8N1 time: the simulated device, paced at the same speed, answers
+    // no earlier than the whole time after the write.
+    std::chrono::steady_clock::duration LineTime(std::size_t bytes) const {
+        return std::chrono::microseconds(bytes * 9'000'000ull / m_baud);
+    }
+    std::shared_ptr<ISerialTransport> m_inner;
+    const uint32_t m_baud;
+    const int m_extraAckAt;
+    std::mutex m_mutex;
+    std::chrono::steady_clock::time_point m_sentAt{};
+    int m_writes = 0;
+    std::vector<uint8_t> m_extra;
+};
+
 // Keeps every transport the dialog opens, to ask it afterwards whether it was closed.
 class RecordingBackend : public ISerialBackend {
   public:
@@ -50,10 +121,14 @@ class RecordingBackend : public ISerialBackend {
     std::shared_ptr<ISerialTransport> Open(const std::string& name,
                                            SerialOpenResult* result) override {
         auto transport = m_inner.Open(name, result);
+        if (transport && timedBaud)
+            transport = std::make_shared<TimedLine>(transport, timedBaud, extraAckAt);
         if (transport) opened.push_back(transport);
         return transport;
     }
     std::vector<std::shared_ptr<ISerialTransport>> opened;
+    uint32_t timedBaud = 0;  // open every port as a TimedLine at this speed
+    int extraAckAt = 0;
 
   private:
     ISerialBackend& m_inner;
@@ -62,8 +137,8 @@ class RecordingBackend : public ISerialBackend {
 // A window wired to its own simulated device, which is the only port in its list (COM80).
 class Rig {
   public:
-    explicit Rig(devsim::DeviceOptions device = {})
-        : m_sim(std::move(device)),
+    explicit Rig(devsim::DeviceOptions device = {}, devsim::PtyOptions line = {})
+        : m_sim(std::move(device), std::move(line)),
           m_ports(
                   [this](const std::string& name) {
                       return name == LinuxPortTable::kExtraPortsVariable ? m_sim.SlavePath()
@@ -348,6 +423,41 @@ TEST(GuiRun, ALateAnswerAcrossCloseAndOpenIsNeverACompletion) {
         << "the port is still open";
     EXPECT_EQ(rig.Device().Stats().perCode[0x13], 0u) << "the finish frame was sent";
     EXPECT_FALSE(rig.layer().TimerActive(COUNTDOWN_TIMER_ID));
+}
+
+// On a line that takes its time, an extra ACK that comes while the next block is still leaving
+// is no block's answer, even when a lost answer later evens the count.
+TEST(GuiRun, AnExtraAckWhileABlockIsLeavingIsNeverTakenForItsAnswer) {
+    constexpr uint32_t kBaud = 460800;
+    const Bytes image = Pattern(4 * 4096, 11);
+    struct Case {
+        const char* name;
+        int extraAckAt;     // the tool's write after which it comes (0: none)
+        uint32_t silent;    // the device's frame it never answers (0: none)
+        std::string box;
+    } cases[] = {
+        {"a polite device", 0, 0, "Programming completed of Map data"},
+        // Writes: check request, start, block 1, block 2; frame 7 is the second verify block.
+        {"extra ACK, then a lost answer", 4, 7,
+         "This run is not confirmed: the device's answers came out of step with the frames "
+         "sent, so what it stored cannot be trusted. Repeat the run."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        devsim::DeviceOptions device;
+        device.faults.silentFrame = c.silent;
+        devsim::PtyOptions line;
+        line.baud = kBaud;
+        Rig rig(device, line);
+        rig.serial.timedBaud = kBaud;
+        rig.serial.extraAckAt = c.extraAckAt;
+        ASSERT_NO_FATAL_FAILURE(rig.Connect());
+        rig.Program(IDC_PROGRAM_MAP, image, "image.map");
+        ASSERT_TRUE(PumpUntil([&] { return !rig.prompts.boxes.empty(); }, 30s)) << rig.Status();
+        QTest::qWait(200);  // a second box would come now
+        ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+        EXPECT_EQ(rig.prompts.boxes[0].text, c.box);
+    }
 }
 
 TEST(GuiRun, TwoWindowsProgramTwoDevicesSideBySide) {

@@ -63,6 +63,10 @@ public:
     // Bytes handed to Write that have not yet gone to the device (0 when unknown); the close
     // derives its flush bound from it.
     virtual std::size_t PendingOutput() { return 0; }
+    // Reader thread: bytes the driver itself still holds to send, none of a queue of ours (0
+    // when unknown, as on a pseudo-terminal). A byte that arrives while it is above 0 came
+    // before the last frame written had left, so it cannot be that frame's answer.
+    virtual std::size_t OutputInDriver() { return 0; }
     virtual void DropDtr() = 0;
     // Discards whatever both directions still hold.
     virtual void Purge() = 0;

@@ -212,6 +212,13 @@ class PosixSerialTransport final : public ISerialTransport {
         return m_txQueue.size() + static_cast<std::size_t>(queued);
     }
 
+    std::size_t OutputInDriver() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        int queued = 0;
+        if (m_closed || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+        return static_cast<std::size_t>(queued);
+    }
+
     void DropDtr() override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed) return;

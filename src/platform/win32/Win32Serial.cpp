@@ -208,6 +208,15 @@ class Win32SerialTransport final : public ISerialTransport {
         return bytes;
     }
 
+    std::size_t OutputInDriver() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed) return 0;
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(m_port, &errors, &status)) return 0;
+        return status.cbOutQue;
+    }
+
     void DropDtr() override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_closed) ::EscapeCommFunction(m_port, CLRDTR);
