@@ -118,14 +118,10 @@ class Run::Backend : public ISerialBackend {
     }
 
   private:
-    class Transport : public ISerialTransport {
+    class Transport : public ForwardingTransport {
       public:
         Transport(std::shared_ptr<ISerialTransport> inner, Run& run)
-            : m_inner(std::move(inner)), m_run(run) {}
-        bool Configure(const LineSettings& settings) override { return m_inner->Configure(settings); }
-        bool ArmReader() override { return m_inner->ArmReader(); }
-        bool WaitForData() override { return m_inner->WaitForData(); }
-        int BytesWaiting() override { return m_inner->BytesWaiting(); }
+            : ForwardingTransport(std::move(inner)), m_run(run) {}
         int Read(uint8_t* buffer, int count) override {
             const uint64_t writes = m_run.m_linesWrites.load();
             const int got = m_inner->Read(buffer, count);
@@ -147,18 +143,8 @@ class Run::Backend : public ISerialBackend {
             ++m_run.m_linesWrites;
             return m_inner->Write(data, count);
         }
-        void WakeReader() override { m_inner->WakeReader(); }
-        bool FlushOutput(std::chrono::milliseconds bound) override {
-            return m_inner->FlushOutput(bound);
-        }
-        std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
-        void DropDtr() override { m_inner->DropDtr(); }
-        void Purge() override { m_inner->Purge(); }
-        bool LineLost() const override { return m_inner->LineLost(); }
-        void Close() override { m_inner->Close(); }
 
       private:
-        std::shared_ptr<ISerialTransport> m_inner;
         Run& m_run;
     };
 

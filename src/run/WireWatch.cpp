@@ -210,15 +210,11 @@ double WireWatch::BlockSeconds() const {
 namespace {
 
 // Forwards everything to the real transport and shows the watch what crosses it.
-class WatchedTransport : public ISerialTransport {
+class WatchedTransport : public ForwardingTransport {
   public:
     WatchedTransport(std::shared_ptr<ISerialTransport> inner, std::shared_ptr<WireWatch> watch)
-        : m_inner(std::move(inner)), m_watch(std::move(watch)) {}
+        : ForwardingTransport(std::move(inner)), m_watch(std::move(watch)) {}
 
-    bool Configure(const LineSettings& s) override { return m_inner->Configure(s); }
-    bool ArmReader() override { return m_inner->ArmReader(); }
-    bool WaitForData() override { return m_inner->WaitForData(); }
-    int BytesWaiting() override { return m_inner->BytesWaiting(); }
     int Read(uint8_t* buffer, int count) override {
         const int n = m_inner->Read(buffer, count);
         if (n > 0) m_watch->Received(buffer, static_cast<std::size_t>(n));
@@ -230,18 +226,8 @@ class WatchedTransport : public ISerialTransport {
         m_watch->Sent(data, count);
         return m_inner->Write(data, count);
     }
-    void WakeReader() override { m_inner->WakeReader(); }
-    bool FlushOutput(std::chrono::milliseconds bound) override {
-        return m_inner->FlushOutput(bound);
-    }
-    std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
-    std::size_t OutputInDriver() override { return m_inner->OutputInDriver(); }
-    void DropDtr() override { m_inner->DropDtr(); }
-    void Purge() override { m_inner->Purge(); }
-    void Close() override { m_inner->Close(); }
 
   private:
-    std::shared_ptr<ISerialTransport> m_inner;
     std::shared_ptr<WireWatch> m_watch;
 };
 

@@ -47,12 +47,10 @@ Bytes Pattern(std::size_t size, uint32_t seed) {
 // A port whose driver takes the line time of `baud` to send what is written, as a real one
 // does (a pseudo-terminal sends at once), and that can hand the reader an extra ACK as soon as
 // the write of frame `extraAckAt` (counted from 1) has begun to leave.
-class TimedLine : public ISerialTransport {
+class TimedLine : public ForwardingTransport {
   public:
     TimedLine(std::shared_ptr<ISerialTransport> inner, uint32_t baud, int extraAckAt)
-        : m_inner(std::move(inner)), m_baud(baud), m_extraAckAt(extraAckAt) {}
-    bool Configure(const LineSettings& settings) override { return m_inner->Configure(settings); }
-    bool ArmReader() override { return m_inner->ArmReader(); }
+        : ForwardingTransport(std::move(inner)), m_baud(baud), m_extraAckAt(extraAckAt) {}
     bool WaitForData() override { return Extra() || m_inner->WaitForData(); }
     int BytesWaiting() override {
         std::lock_guard lock(m_mutex);
@@ -87,13 +85,6 @@ class TimedLine : public ISerialTransport {
         const auto left = m_sentAt - std::chrono::steady_clock::now();
         return left > left.zero() ? 1 : 0;
     }
-    void WakeReader() override { m_inner->WakeReader(); }
-    bool FlushOutput(std::chrono::milliseconds bound) override { return m_inner->FlushOutput(bound); }
-    std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
-    void DropDtr() override { m_inner->DropDtr(); }
-    void Purge() override { m_inner->Purge(); }
-    bool LineLost() const override { return m_inner->LineLost(); }
-    void Close() override { m_inner->Close(); }
 
   private:
     bool Extra() {
@@ -105,7 +96,6 @@ class TimedLine : public ISerialTransport {
     std::chrono::steady_clock::duration LineTime(std::size_t bytes) const {
         return std::chrono::microseconds(bytes * 9'000'000ull / m_baud);
     }
-    std::shared_ptr<ISerialTransport> m_inner;
     const uint32_t m_baud;
     const int m_extraAckAt;
     std::mutex m_mutex;

@@ -277,11 +277,10 @@ class ReaderRecorder {
 };
 thread_local int ReaderRecorder::current = 0;
 
-class RecordingTransport : public ISerialTransport {
+class RecordingTransport : public ForwardingTransport {
   public:
     RecordingTransport(std::shared_ptr<ISerialTransport> inner, ReaderRecorder& rec, int id)
-        : m_inner(std::move(inner)), m_rec(rec), m_id(id) {}
-    bool Configure(const LineSettings& s) override { return m_inner->Configure(s); }
+        : ForwardingTransport(std::move(inner)), m_rec(rec), m_id(id) {}
     bool ArmReader() override {
         ReaderRecorder::current = m_id;
         return Around([&] { return m_inner->ArmReader(); });
@@ -295,13 +294,6 @@ class RecordingTransport : public ISerialTransport {
     int Read(uint8_t* b, int n) override {
         return Around([&] { return m_inner->Read(b, n); });
     }
-    bool Write(const uint8_t* d, std::size_t n) override { return m_inner->Write(d, n); }
-    void WakeReader() override { m_inner->WakeReader(); }
-    bool FlushOutput(std::chrono::milliseconds b) override { return m_inner->FlushOutput(b); }
-    std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
-    void DropDtr() override { m_inner->DropDtr(); }
-    void Purge() override { m_inner->Purge(); }
-    void Close() override { m_inner->Close(); }
 
   private:
     template <typename F>
@@ -311,7 +303,6 @@ class RecordingTransport : public ISerialTransport {
         m_rec.Mark(m_id);
         return result;
     }
-    std::shared_ptr<ISerialTransport> m_inner;
     ReaderRecorder& m_rec;
     int m_id;
 };

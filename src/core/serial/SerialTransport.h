@@ -76,6 +76,34 @@ public:
     virtual void Close() = 0;
 };
 
+// Passes every call on to another transport; a wrapper overrides only the calls it watches.
+class ForwardingTransport : public ISerialTransport {
+public:
+    explicit ForwardingTransport(std::shared_ptr<ISerialTransport> inner)
+        : m_inner(std::move(inner)) {}
+    bool Configure(const LineSettings& settings) override { return m_inner->Configure(settings); }
+    bool ArmReader() override { return m_inner->ArmReader(); }
+    bool WaitForData() override { return m_inner->WaitForData(); }
+    int BytesWaiting() override { return m_inner->BytesWaiting(); }
+    int Read(uint8_t* buffer, int count) override { return m_inner->Read(buffer, count); }
+    bool Write(const uint8_t* data, std::size_t count) override {
+        return m_inner->Write(data, count);
+    }
+    void WakeReader() override { m_inner->WakeReader(); }
+    bool FlushOutput(std::chrono::milliseconds bound) override {
+        return m_inner->FlushOutput(bound);
+    }
+    std::size_t PendingOutput() override { return m_inner->PendingOutput(); }
+    std::size_t OutputInDriver() override { return m_inner->OutputInDriver(); }
+    void DropDtr() override { m_inner->DropDtr(); }
+    void Purge() override { m_inner->Purge(); }
+    bool LineLost() const override { return m_inner->LineLost(); }
+    void Close() override { m_inner->Close(); }
+
+protected:
+    const std::shared_ptr<ISerialTransport> m_inner;
+};
+
 class ISerialBackend {
 public:
     virtual ~ISerialBackend() = default;
