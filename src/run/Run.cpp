@@ -17,7 +17,6 @@ namespace orlo::run {
 namespace {
 
 constexpr uint32_t kWmLButtonUp = 0x0202;  // the queued mouse message of a click
-constexpr unsigned kPollTimerId = 0x5255;  // the run's own window timer (the dialog uses 1)
 constexpr uint32_t kCheckDataMinLen = 27;  // a check data frame that holds its 16 bytes
 constexpr unsigned kAlignResends = 4;      // NAKs of the aligning check request answered again
 
@@ -589,6 +588,12 @@ void Run::Poll() {
         return;
     }
     const auto now = m_setup.now();
+    if (m_userDriven && m_state != RunState::Countdown && !m_dlg->m_comm.m_bConnected.load()) {
+        // The window's user closed the port in the middle of the run: it ends here, so the
+        // next run on this port is aligned at its start like any other.
+        Finish(ExitCode::Interrupted, {}, "the port was closed during the run");
+        return;
+    }
     if (m_state != RunState::Countdown && LineGone()) {
         // The reader has seen the end of the line: the port is closed now, and the run ends
         // with the reason rather than waiting for an answer that cannot come.

@@ -134,6 +134,7 @@ std::string TooBigContext(uint64_t size, uint64_t limit);
 class Run : private RunWindowListener {
   public:
     using Clock = std::chrono::steady_clock;
+    static constexpr unsigned kPollTimerId = 0x5255;  // the run's window timer (the dialog uses 1)
 
     explicit Run(RunSetup setup, RunPolicy policy = {});
     ~Run() override;
