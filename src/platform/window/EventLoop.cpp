@@ -40,8 +40,22 @@ void EventLoop::CancelOwner(uint64_t owner) {
                 ++it;
             }
         }
+        CountSends();
+        for (auto& s : cancelled) s->settled.store(true, std::memory_order_release);
     }
     for (auto& s : cancelled) s->finished.notify_all();
+}
+
+template <typename Ready>
+bool EventLoop::SpinUntil(Ready ready) const {
+    constexpr auto kSpin = std::chrono::microseconds(50);
+    if (!m_spin) return ready();
+    const auto end = std::chrono::steady_clock::now() + kSpin;
+    do {
+        if (ready()) return true;
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < end);
+    return ready();
 }
 
 bool EventLoop::Send(std::function<void()> fn, uint64_t owner) {
@@ -59,7 +73,11 @@ bool EventLoop::Send(std::function<void()> fn, uint64_t owner) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_shutdown || m_cancelledOwners.count(owner)) return false;
     m_sends.push_back(state);
+    CountSends();
     m_wake.notify_all();
+    lock.unlock();
+    SpinUntil([&] { return state->settled.load(std::memory_order_acquire); });
+    lock.lock();
     state->finished.wait(lock, [&] { return state->done || state->cancelled; });
     return state->done;
 }
@@ -69,8 +87,12 @@ void EventLoop::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_shutdown = true;
-        for (auto& s : m_sends) s->cancelled = true;
+        for (auto& s : m_sends) {
+            s->cancelled = true;
+            s->settled.store(true, std::memory_order_release);
+        }
         cancelled.swap(m_sends);
+        CountSends();
         m_posted.clear();
         m_timers.clear();
     }
@@ -144,6 +166,7 @@ bool EventLoop::RunOnce(std::chrono::milliseconds maxWait) {
             if (!m_sends.empty()) {
                 send = m_sends.front();
                 m_sends.pop_front();
+                CountSends();
             } else if (!m_posted.empty()) {
                 posted = std::move(m_posted.front());
                 m_posted.pop_front();
@@ -154,6 +177,7 @@ bool EventLoop::RunOnce(std::chrono::milliseconds maxWait) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 send->done = true;
+                send->settled.store(true, std::memory_order_release);
             }
             send->finished.notify_one();
             ran = true;
@@ -168,6 +192,9 @@ bool EventLoop::RunOnce(std::chrono::milliseconds maxWait) {
     }
     if (RunDueTimers()) ran = true;
     if (ran || maxWait.count() <= 0) return ran;
+    // A reader that has just been answered usually hands over its next read at once.
+    if (SpinUntil([&] { return m_queuedSends.load(std::memory_order_acquire) > 0; }))
+        return RunOnce(std::chrono::milliseconds(0));
 
     std::unique_lock<std::mutex> lock(m_mutex);
     auto deadline = Clock::now() + maxWait;

@@ -2,6 +2,7 @@
 // and the synchronous send from other threads. The thread that constructs it is its UI thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -67,6 +68,7 @@ private:
         // Its sender alone waits here: with one shared condition, every finished send woke
         // every waiting sender (a gang's readers all wait at once), N wake-ups a reply.
         std::condition_variable finished;
+        std::atomic<bool> settled{false};  // done or cancelled, for a sender still spinning
     };
     struct Timer {
         std::chrono::milliseconds period;
@@ -76,12 +78,20 @@ private:
     };
     Clock::time_point Now() const;
     bool RunDueTimers();
+    // A hand-over between two threads costs two sleeps and two wake-ups; a short spin before
+    // sleeping saves both when the other side answers at once (a reader's next read, the
+    // loop's quick handler). Only with a core for each side.
+    template <typename Ready>
+    bool SpinUntil(Ready ready) const;
+    void CountSends() { m_queuedSends.store(m_sends.size(), std::memory_order_release); }
 
     std::thread::id m_owner;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;       // loop thread: work arrived
     std::deque<std::function<void()>> m_posted;
     std::deque<std::shared_ptr<SendState>> m_sends;
+    std::atomic<std::size_t> m_queuedSends{0};  // m_sends.size(), read without the lock
+    const bool m_spin = std::thread::hardware_concurrency() > 1;
     std::map<unsigned, Timer> m_timers;
     uint64_t m_timerGeneration = 0;
     std::function<Clock::time_point()> m_clock;
