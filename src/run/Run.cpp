@@ -122,13 +122,13 @@ class Run::Backend : public ISerialBackend {
         Transport(std::shared_ptr<ISerialTransport> inner, Run& run)
             : ForwardingTransport(std::move(inner)), m_run(run) {}
         int Read(uint8_t* buffer, int count) override {
-            const uint64_t writes = m_run.m_linesWrites.load();
+            const uint64_t writes = m_run.m_portWrites.load();
             const int got = m_inner->Read(buffer, count);
             if (got <= 0) return got;
             const uint64_t received = m_run.m_received += static_cast<uint64_t>(got);
             // The driver still sending the last frame, which was written before this read
             // began: these bytes came before that frame had left.
-            if (m_inner->OutputInDriver() > 0 && m_run.m_linesWrites.load() == writes)
+            if (m_inner->OutputInDriver() > 0 && m_run.m_portWrites.load() == writes)
                 m_run.m_receivedWhileSending = received;
             return got;
         }
@@ -139,7 +139,7 @@ class Run::Backend : public ISerialBackend {
             const int waiting = m_inner->BytesWaiting();
             m_run.m_arrivedBeforeWrite = taken + static_cast<uint64_t>(std::max(waiting, 0));
             if (!m_run.OnWrite(data, count)) return true;  // held: written once aligned
-            ++m_run.m_linesWrites;
+            ++m_run.m_portWrites;
             return m_inner->Write(data, count);
         }
 

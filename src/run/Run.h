@@ -253,9 +253,10 @@ class Run : private RunWindowListener {
     // or waiting in the driver, when the last frame was written (UI thread).
     std::atomic<uint64_t> m_received{0};
     uint64_t m_arrivedBeforeWrite = 0;
-    // Frames handed to the port (UI thread), and the bytes taken while the driver was still
-    // sending the last of them (reader thread): none of those answers it.
-    std::atomic<uint64_t> m_linesWrites{0};
+    // Writes handed on to the port, the run's own check requests included (UI thread), and
+    // the bytes taken while the driver was still sending the last of them (reader thread):
+    // none of those answers it.
+    std::atomic<uint64_t> m_portWrites{0};
     std::atomic<uint64_t> m_receivedWhileSending{0};
     unsigned m_alignResends = 0;  // the aligning check request sent again after a NAK
 };

@@ -192,10 +192,9 @@ class PosixSerialTransport final : public ISerialTransport {
         }
         // The writer has handed everything to the driver; wait for the driver to send it.
         for (;;) {
-            int queued = 0;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_closed || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+                if (m_closed || DriverQueuedLocked() == 0) return true;
             }
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline) return false;
@@ -207,16 +206,12 @@ class PosixSerialTransport final : public ISerialTransport {
     std::size_t PendingOutput() override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed) return 0;
-        int queued = 0;
-        if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
-        return m_txQueue.size() + static_cast<std::size_t>(queued);
+        return m_txQueue.size() + DriverQueuedLocked();
     }
 
     std::size_t OutputInDriver() override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        int queued = 0;
-        if (m_closed || ::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
-        return static_cast<std::size_t>(queued);
+        return m_closed ? 0 : DriverQueuedLocked();
     }
 
     void DropDtr() override {
@@ -234,8 +229,7 @@ class PosixSerialTransport final : public ISerialTransport {
             // Output is discarded only where the driver still holds some (a flush that ran
             // out of time): on a pseudo-terminal the driver reports nothing queued while the
             // peer has not yet taken the bytes, and discarding would lose a frame already sent.
-            int queued = 0;
-            if (::ioctl(m_fd, TIOCOUTQ, &queued) == 0 && queued > 0) ::tcflush(m_fd, TCOFLUSH);
+            if (DriverQueuedLocked() > 0) ::tcflush(m_fd, TCOFLUSH);
             m_txQueue.clear();
             ++m_purgeGeneration;
         }
@@ -266,6 +260,14 @@ class PosixSerialTransport final : public ISerialTransport {
     }
 
   private:
+    // Bytes the driver still holds to send (TIOCOUTQ); 0 when it cannot say. Under m_mutex,
+    // port open.
+    std::size_t DriverQueuedLocked() const {
+        int queued = 0;
+        if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+        return static_cast<std::size_t>(queued);
+    }
+
     void CloseDescriptorsLocked() {
         if (m_fd >= 0) ::close(m_fd);
         if (m_writerWakeFd >= 0) ::close(m_writerWakeFd);

@@ -210,11 +210,7 @@ class Win32SerialTransport final : public ISerialTransport {
 
     std::size_t OutputInDriver() override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closed) return 0;
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!::ClearCommError(m_port, &errors, &status)) return 0;
-        return status.cbOutQue;
+        return m_closed ? 0 : StatusLocked().cbOutQue;
     }
 
     void DropDtr() override {
@@ -251,10 +247,14 @@ class Win32SerialTransport final : public ISerialTransport {
     // Received bytes waiting in the driver. Also clears a line error (framing, parity,
     // overrun); the bytes go on as they came.
     int QueuedLocked() {
+        return static_cast<int>(std::min<DWORD>(StatusLocked().cbInQue, INT_MAX));
+    }
+    // Both queues of the driver (all zero when it cannot say); also clears a line error.
+    COMSTAT StatusLocked() {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!::ClearCommError(m_port, &errors, &status)) return 0;
-        return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
+        if (!::ClearCommError(m_port, &errors, &status)) return COMSTAT{};
+        return status;
     }
 
     bool Rest() {
