@@ -12,18 +12,14 @@ GuiSession::GuiSession(ISerialBackend& serial, IPortTable& ports, Options option
                            &m_main->PortDetails());
 
     // The window's runs go through the run layer: alignment, strays, port loss and the outcome
-    // are the same as on the command line. The window never gives up waiting (no timeout);
-    // the run polls itself on a window timer for its hints and a lost port.
+    // are the same as on the command line.
     run::RunSetup setup;
     setup.window = &m_layer;
     setup.serial = &serial;
     setup.ports = &ports;
     setup.wallClock = std::move(options.now);
     setup.imageQuestion = run::ImageQuestion;
-    run::RunPolicy policy;
-    policy.timeout = std::chrono::milliseconds(0);
-    policy.pollPeriod = std::chrono::milliseconds(250);
-    m_run = std::make_unique<run::Run>(std::move(setup), policy);
+    m_run = std::make_unique<run::Run>(std::move(setup), run::WindowPolicy());
     m_layer.SetPreTranslate(
         [this](const InputMessage& msg) { return Dialog() && Dialog()->PreTranslateMessage(msg); });
     m_details = new RunDetails(m_layer, m_main->RunDetailsLabel(),

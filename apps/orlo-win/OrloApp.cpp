@@ -4,13 +4,25 @@
 
 #include "SelfTest.h"
 #include "SystemPorts.h"
-#include "app/OrloDlg.h"
 #include "run/Guards.h"
-#include "win32/Win32DialogWindow.h"
 
 #include <commctrl.h>
 
 namespace orlo::win {
+
+std::unique_ptr<run::Run> MakeWindowRun(Win32DialogWindow& window, ISerialBackend& serial,
+                                        IPortTable& ports) {
+    run::RunSetup setup;
+    setup.window = &window;
+    setup.serial = &serial;
+    setup.ports = &ports;
+    setup.imageQuestion = run::ImageQuestion;
+    auto made = std::make_unique<run::Run>(std::move(setup), run::WindowPolicy());
+    run::Run* run = made.get();
+    window.SetPreTranslate(
+        [run](const InputMessage& msg) { return run->Dialog().PreTranslateMessage(msg); });
+    return made;
+}
 
 int RunApp(HINSTANCE instance, const AppOptions& options, std::string* report) {
     // The progress bar is a common control.
@@ -25,18 +37,7 @@ int RunApp(HINSTANCE instance, const AppOptions& options, std::string* report) {
     std::unique_ptr<IPortTable> ports = MakeSystemPortTable();
     std::unique_ptr<ISerialBackend> serial = MakeSerialBackend(*ports);
 
-    OrloEnvironment env;
-    env.window = &window;
-    env.serial = serial.get();
-    env.ports = ports.get();
-    env.imageQuestion = run::ImageQuestion;
-
-    // The dialog goes before the port table and backend it uses: its destructor closes the
-    // window first, then the port, and waits for the reader.
-    COrloDlg dlg(env);
-    window.SetPreTranslate(
-        [&dlg](const InputMessage& msg) { return dlg.PreTranslateMessage(msg); });
-    dlg.OnInitDialog();
+    const std::unique_ptr<run::Run> run = MakeWindowRun(window, *serial, *ports);
     if (options.selfTest) return RunSelfTest(window, instance, report);
     if (!options.screenshot.empty()) return SaveScreenshot(window, options.screenshot, report);
 

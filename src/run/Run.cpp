@@ -27,9 +27,13 @@ constexpr const char* kNotConfirmed =
 constexpr const char* kWindowNotConfirmed =
     "This run is not confirmed: the device's answers came out of step with the frames sent, so "
     "what it stored cannot be trusted. Repeat the run.";
-constexpr const char* kDeviceGone =
-    "the port went away: the line was hung up, the device node vanished or the device ended "
-    "the connection";
+#define ORLO_DEVICE_GONE_CAUSE \
+    "the line was hung up, the device node vanished or the device ended the connection"
+constexpr const char* kDeviceGone = "the port went away: " ORLO_DEVICE_GONE_CAUSE;
+constexpr const char* kWindowDeviceGone =
+    " went away: " ORLO_DEVICE_GONE_CAUSE ". Nothing more can be sent to it: plug the device "
+    "in, choose its port and press Open.";
+#undef ORLO_DEVICE_GONE_CAUSE
 
 bool IsRegionFamily(uint8_t code) {
     const uint8_t family = code & 0xF0;
@@ -151,6 +155,13 @@ class Run::Backend : public ISerialBackend {
     Run& m_run;
 };
 
+RunPolicy WindowPolicy() {
+    RunPolicy policy;
+    policy.timeout = std::chrono::milliseconds(0);
+    policy.pollPeriod = std::chrono::milliseconds(250);
+    return policy;
+}
+
 Run::Run(RunSetup setup, RunPolicy policy)
     : m_setup(std::move(setup)), m_policy(policy), m_window(*m_setup.window, *this) {
     if (!m_setup.now) m_setup.now = [] { return Clock::now(); };
@@ -244,6 +255,7 @@ void Run::Start(std::vector<RunStep> steps) {
     m_steps = std::move(steps);
     m_stepIndex = 0;
     m_userDriven = false;
+    m_programDriven = true;
     m_stepStart = m_lastReply = m_runStart = m_setup.now();
     // The bytes each programming step puts on the wire (every block written and verified), so
     // the progress and its time left cover the whole run, not only the step under way.
@@ -580,6 +592,12 @@ void Run::TakeThreadBoxes() {
 
 void Run::Poll() {
     TakeThreadBoxes();
+    if (!m_programDriven && m_state == RunState::Idle) {
+        // The window between runs: a port that goes away is closed at once, not left open
+        // for a Check or a Program that cannot reach the device.
+        if (m_dlg->m_comm.m_bConnected.load() && LineGone()) WindowPortGone();
+        return;
+    }
     if (m_state == RunState::Idle || Finished()) return;
     if (m_nextStepPending) {
         // The next step of a sequence, outside the handler that completed the one before.
@@ -601,7 +619,7 @@ void Run::Poll() {
         if (!m_steps.empty()) AddFrameContext(m_dlg->m_retryCount + 1);
         const bool window = m_userDriven;
         Finish(ExitCode::Timeout, {}, kDeviceGone);
-        if (window && m_dlg->m_comm.m_bConnected.load()) m_dlg->OnClosePort();
+        if (window) WindowPortGone();
         return;
     }
     const StepKind kind = Step().kind;
@@ -774,9 +792,26 @@ void Run::NotConfirmed(const std::string& why) {
     if (window) {
         // The window's run cannot go on on a line out of step: the port closes, and the box
         // says to repeat the run instead of any completion.
-        if (m_dlg->m_comm.m_bConnected.load()) m_dlg->OnClosePort();
+        WindowBackToClosed();
         m_window.Inner().MessageBox(kWindowNotConfirmed, COrloDlg::kAppTitle, MB_ICONHAND);
     }
+}
+
+void Run::WindowBackToClosed() {
+    if (m_dlg->m_comm.m_bConnected.load()) m_dlg->OnClosePort();
+    // The status and the bar of the run that ended must not look like one under way or done.
+    m_dlg->m_status = "Ready";
+    m_dlg->m_progress = 0;
+    m_dlg->UpdateData(false);
+}
+
+void Run::WindowPortGone() {
+    std::string port;
+    const int entry = m_window.ComboGetCurSel(IDC_COMBO_PORT);
+    if (entry <= 0 || !m_window.ComboGetLBText(IDC_COMBO_PORT, entry, &port)) port = ShownName();
+    WindowBackToClosed();
+    m_window.Inner().MessageBox("The serial port " + port + kWindowDeviceGone,
+                                COrloDlg::kAppTitle, MB_ICONHAND);
 }
 
 void Run::OnMessageBox(const std::string& text) {

@@ -53,6 +53,10 @@ struct RunPolicy {
     std::chrono::milliseconds pollPeriod{0};
 };
 
+// The policy of a desktop window's runs: the window never gives up waiting (it names the wait
+// instead), and the run polls itself on a window timer for its hints and a lost port.
+RunPolicy WindowPolicy();
+
 // Where a run is. One state at a time.
 enum class RunState {
     Idle,       // no step under way (the window's runs start here when a button sends a frame)
@@ -207,6 +211,10 @@ class Run : private RunWindowListener {
     void FinishVerify(const std::string& text);
     void UserRunBegins(uint8_t code);
     void NotConfirmed(const std::string& why);
+    // The window's run cannot go on: the port closes and the status returns to "Ready".
+    void WindowBackToClosed();
+    // The window's open port went away: closed, and a box names it.
+    void WindowPortGone();
     void Finish(ExitCode code, const std::string& message, const std::string& detail = {});
     void ReportProgress();
     bool Waiting() const;
@@ -231,6 +239,7 @@ class Run : private RunWindowListener {
     std::vector<uint64_t> m_stepBytes;  // wire bytes of each step's blocks (programming)
     Clock::time_point m_runStart{};
     bool m_userDriven = false;  // the window's user pressed the button, not Start
+    bool m_programDriven = false;  // Start was called: no window's user drives this run
     std::string m_expectedCompletion;  // the message that completes the step
     bool m_inStartClick = false;
     bool m_clicked = false;        // the step's button has been pressed

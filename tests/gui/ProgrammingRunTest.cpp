@@ -452,6 +452,37 @@ TEST(GuiRun, AnExtraAckWhileABlockIsLeavingIsNeverTakenForItsAnswer) {
     }
 }
 
+// A device that goes away (the adapter pulled) while its port is open, between runs or in the
+// middle of one: the window closes the port at once, says which port went away, and shows
+// "Ready", never a completion or a run that seems to go on.
+TEST(GuiRun, APortThatGoesAwayIsClosedAndNamed) {
+    for (const bool midRun : {false, true}) {
+        SCOPED_TRACE(midRun ? "in the middle of a run" : "between runs");
+        devsim::PtyOptions line;
+        line.baud = 115200;  // 4 KiB blocks take 0.36 s each: the run is under way when pulled
+        Rig rig({}, line);
+        ASSERT_NO_FATAL_FAILURE(rig.Connect());
+        if (midRun) {
+            rig.Program(IDC_PROGRAM_VOICE, Pattern(8 * 4096, 3), "voice.adm");
+            ASSERT_TRUE(PumpUntil([&] { return rig.Device().Stats().perCode[0x21] >= 1; }));
+        }
+        rig.Unplug();
+        ASSERT_TRUE(PumpUntil([&] {
+            rig.layer().FireTimer(run::Run::kPollTimerId);
+            return !rig.prompts.boxes.empty();
+        })) << rig.Status();
+        QTest::qWait(100);  // a second box would come now
+        ASSERT_EQ(rig.prompts.boxes.size(), 1u);
+        EXPECT_EQ(rig.prompts.boxes[0].text,
+                  "The serial port COM80 went away: the line was hung up, the device node "
+                  "vanished or the device ended the connection. Nothing more can be sent to "
+                  "it: plug the device in, choose its port and press Open.");
+        EXPECT_EQ(rig.Status(), "Ready");
+        EXPECT_FALSE(rig.button(IDC_CLOSE)->isEnabled());
+        EXPECT_TRUE(rig.button(IDC_OPEN)->isEnabled());
+    }
+}
+
 TEST(GuiRun, TwoWindowsProgramTwoDevicesSideBySide) {
     Rig first;
     Rig second;

@@ -2,6 +2,7 @@
 // the reader thread as if the device had sent them.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -29,6 +30,7 @@ public:
     void DropDtr() override;
     void Purge() override;
     void Close() override;
+    bool LineLost() const override { return lineLost.load(); }
 
     // --- test side ----------------------------------------------------------------------
     void Inject(const std::vector<uint8_t>& bytes);
@@ -39,6 +41,7 @@ public:
     bool DtrDropped() const;
     bool failConfigure = false;
     bool failArm = false;
+    std::atomic<bool> lineLost{false};  // the line is gone (hang-up): set by the test
 
 private:
     mutable std::mutex m_mutex;

@@ -13,7 +13,10 @@
 #include <thread>
 
 #include "app/DialogTemplate.h"
+#include "OrloApp.h"
 #include "app/OrloDlg.h"
+#include "devsim/Device.h"
+#include "images/FlashRegion.h"
 #include "protocol/Crc16.h"
 #include "protocol/Protocol.h"
 #include "run/Guards.h"
@@ -79,6 +82,23 @@ const char* ClassFor(ControlKind kind) {
         default:
             return "Static";
     }
+}
+
+// A file of `bytes` in the temporary folder, named `stem`, the process id and `extension`.
+std::wstring TempImage(const std::wstring& stem, const std::wstring& extension,
+                       const std::vector<uint8_t>& bytes) {
+    wchar_t temp[MAX_PATH] = {};
+    if (::GetTempPathW(MAX_PATH, temp) == 0) return {};
+    const std::wstring path =
+        std::wstring(temp) + stem + std::to_wstring(::GetCurrentProcessId()) + extension;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                nullptr) && written == bytes.size();
+    ::CloseHandle(file);
+    return ok ? path : std::wstring();
 }
 
 // The styles of a dialog template's controls as the resource holds them (Windows adjusts some
@@ -512,17 +532,9 @@ TEST_F(NativeDialog, TheDialogRunsOnTheNativeWindowWithTheReaderNotifyingIt) {
 // A file name in Korean, chosen in the file dialog (UTF-16), reaches the image loading as
 // UTF-8 and opens: the start frame goes out.
 TEST_F(NativeDialog, AnImageWithAKoreanFileNameIsProgrammed) {
-    wchar_t temp[MAX_PATH] = {};
-    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring path = std::wstring(temp) + L"\xC774\xBBF8\xC9C0-" +
-                              std::to_wstring(::GetCurrentProcessId()) + L".bin";  // 이미지
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
     const std::vector<uint8_t> image(5000, 0x5A);
-    DWORD written = 0;
-    ::WriteFile(file, image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
-    ::CloseHandle(file);
+    const std::wstring path = TempImage(L"\xC774\xBBF8\xC9C0-", L".bin", image);  // 이미지
+    ASSERT_FALSE(path.empty());
 
     FakeSerialBackend serial;
     FakePortTable ports;
@@ -558,17 +570,9 @@ TEST_F(NativeDialog, AnImageWithAKoreanFileNameIsProgrammed) {
 // A file with another region's extension is asked about in a native Yes/No box whose default
 // is No: No sends nothing, Yes programs the file.
 TEST_F(NativeDialog, AnotherRegionsExtensionIsAskedInANativeYesNoBox) {
-    wchar_t temp[MAX_PATH] = {};
-    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring path =
-        std::wstring(temp) + L"voice-" + std::to_wstring(::GetCurrentProcessId()) + L".adm";
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
     const std::vector<uint8_t> image(100, 0x5A);
-    DWORD written = 0;
-    ::WriteFile(file, image.data(), static_cast<DWORD>(image.size()), &written, nullptr);
-    ::CloseHandle(file);
+    const std::wstring path = TempImage(L"voice-", L".adm", image);
+    ASSERT_FALSE(path.empty());
 
     FakeSerialBackend serial;
     FakePortTable ports;
@@ -621,6 +625,108 @@ TEST_F(NativeDialog, AnotherRegionsExtensionIsAskedInANativeYesNoBox) {
         EXPECT_EQ(serial.last->Writes(),
                   (std::vector<std::vector<uint8_t>>{{0x04, 0x00, 0x07, 0x30, 0x42, 0xA0, 0x03}}));
         EXPECT_EQ(dlg.m_imageSize, image.size());
+    }
+    ::DeleteFileW(path.c_str());
+}
+
+// orlo-gui.exe's dialog, built as the program builds it (inside the run layer), against the
+// simulated device fed from the fake port's writes while the window handles its messages. The
+// run proves the line in step at both edges (check requests 1B around 40 41 42), and a reply
+// that comes twice, the second time just after the verify left, is never taken for a
+// completion: the verify's NAK answers the closing check request, and the box says the run
+// must be repeated. A port that goes away in the middle of the run is closed and named.
+TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep) {
+    const std::vector<uint8_t> image(100, 0x5A);
+    const std::wstring path = TempImage(L"user-", L".dat", image);
+    ASSERT_FALSE(path.empty());
+    struct Case {
+        const char* device;
+        uint32_t duplicateFrame;  // its reply goes again, ahead of the next frame's reply
+        uint32_t nakFrame;
+        uint32_t lostAfter;  // the line goes away once this frame is answered
+        const char* box;
+    };
+    const Case cases[] = {
+        {"that answers each frame once", 0, 0, 0, "Programming completed of User data"},
+        {"that answers the write twice and NAKs the verify", 2, 3, 0,
+         "This run is not confirmed: the device's answers came out of step with the frames "
+         "sent, so what it stored cannot be trusted. Repeat the run."},
+        {"that goes away after the write", 0, 0, 2,
+         "The serial port COM3 went away: the line was hung up, the device node vanished or "
+         "the device ended the connection. Nothing more can be sent to it: plug the device in, "
+         "choose its port and press Open."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        Win32DialogWindow native(::GetModuleHandleW(nullptr));
+        ASSERT_TRUE(native.Create(IDD_ORLO_DIALOG));
+        FakeSerialBackend serial;
+        FakePortTable ports;
+        ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
+        std::vector<std::string> boxes;
+        Win32Prompts prompts;
+        prompts.messageBox = [&](const std::string& text, const std::string&, unsigned) {
+            boxes.push_back(text);
+            return IDOK;
+        };
+        prompts.fileDialog = [&](const FileDialogRequest&) {
+            return ChosenFile(win32::Narrow(path));
+        };
+        native.SetPrompts(prompts);
+        devsim::DeviceOptions options;
+        options.faults.duplicateFrame = c.duplicateFrame;
+        options.faults.nakFrame = c.nakFrame;
+        devsim::Device device(options);
+        std::size_t fed = 0;
+        std::vector<uint8_t> lateDuplicate;
+        auto answer = [&] {  // the device answers what the port has been given
+            if (serial.last->lineLost) return;
+            const auto writes = serial.last->Writes();
+            for (; fed < writes.size(); ++fed) {
+                for (devsim::Exchange& ex : device.FeedFrames(writes[fed].data(), writes[fed].size())) {
+                    std::vector<uint8_t> out = lateDuplicate;
+                    lateDuplicate.clear();
+                    if (ex.out.size() == 2) {
+                        lateDuplicate = ex.out.back();
+                        ex.out.pop_back();
+                    }
+                    for (const auto& frame : ex.out) out.insert(out.end(), frame.begin(), frame.end());
+                    if (!out.empty()) serial.last->Inject(out);
+                    if (c.lostAfter != 0 && device.Stats().numbered == c.lostAfter) {
+                        serial.last->lineLost = true;  // nothing more comes through
+                        return;
+                    }
+                }
+            }
+        };
+
+        auto run = win::MakeWindowRun(native, serial, ports);
+        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
+        native.ComboSetCurSel(IDC_COMBO_PORT, 1);
+        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_SELCHANGE), 0);
+        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+        ASSERT_NE(serial.last, nullptr);
+        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM_USER, BN_CLICKED), 0);
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (boxes.empty() && std::chrono::steady_clock::now() < end) {
+            answer();
+            native.PumpMessages(5ms);
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0], c.box);
+        std::vector<uint8_t> codes;
+        for (const auto& frame : serial.last->Writes()) codes.push_back(frame.at(3));
+        if (c.lostAfter == 0)
+            EXPECT_EQ(codes, (std::vector<uint8_t>{0x1B, 0x40, 0x41, 0x42, 0x1B}));
+        if (c.nakFrame == 0 && c.lostAfter == 0) {
+            EXPECT_EQ(device.ReadFlash(Region(RegionId::User).base, image.size()), image);
+            EXPECT_EQ(native.GetControlText(IDC_STATUS), "Ready ");
+        } else {
+            EXPECT_TRUE(serial.last->Closed()) << "the port was left open";
+            EXPECT_EQ(native.GetControlText(IDC_STATUS), "Ready");
+        }
+        run.reset();  // closes the window, then the port
+        EXPECT_FALSE(native.IsWindow());
     }
     ::DeleteFileW(path.c_str());
 }
