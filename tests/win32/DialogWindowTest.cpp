@@ -101,6 +101,44 @@ std::wstring TempImage(const std::wstring& stem, const std::wstring& extension,
     return ok ? path : std::wstring();
 }
 
+// The dialog's fake COM3: the boxes it showed, and the file its file dialogs choose.
+struct OnePort {
+    OnePort() { ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""}); }
+    // The window's prompts: boxes recorded and answered OK (the system's own when
+    // `systemBoxes`), file dialogs answered with `file`.
+    Win32Prompts Prompts(bool systemBoxes = false) {
+        Win32Prompts prompts;
+        if (!systemBoxes)
+            prompts.messageBox = [this](const std::string& text, const std::string&, unsigned) {
+                boxes.push_back(text);
+                return IDOK;
+            };
+        prompts.fileDialog = [this](const FileDialogRequest&) {
+            return ChosenFile(win32::Narrow(file));
+        };
+        return prompts;
+    }
+    OrloEnvironment Environment(IWindow& window) {
+        OrloEnvironment env;
+        env.window = &window;
+        env.serial = &serial;
+        env.ports = &ports;
+        return env;
+    }
+    // Drops the port list down, chooses COM3 and presses Open.
+    void Open(IWindow& window) {
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
+        window.ComboSetCurSel(IDC_COMBO_PORT, 1);
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_SELCHANGE), 0);
+        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+    }
+
+    FakeSerialBackend serial;
+    FakePortTable ports;
+    std::vector<std::string> boxes;
+    std::wstring file;
+};
+
 // The styles of a dialog template's controls as the resource holds them (Windows adjusts some
 // when it creates the control: a combo box hands its scroll bar to its list, a bordered edit
 // gets a sunken edge instead).
@@ -469,21 +507,10 @@ TEST_F(NativeDialog, TheAboutItemOfTheSystemMenuOpensTheAboutBox) {
 // The whole dialog on the native window, with an in-memory port: the reader thread's
 // notifications arrive through ::SendMessageW and the dialog's answers reach the controls.
 TEST_F(NativeDialog, TheDialogRunsOnTheNativeWindowWithTheReaderNotifyingIt) {
-    FakeSerialBackend serial;
-    FakePortTable ports;
-    ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
-    std::vector<std::string> boxes;
-    Win32Prompts prompts;
-    prompts.messageBox = [&](const std::string& text, const std::string&, unsigned) {
-        boxes.push_back(text);
-        return IDOK;
-    };
-    window.SetPrompts(prompts);
-    OrloEnvironment env;
-    env.window = &window;
-    env.serial = &serial;
-    env.ports = &ports;
-    auto dlg = std::make_unique<COrloDlg>(env);
+    OnePort port;
+    FakeSerialBackend& serial = port.serial;
+    window.SetPrompts(port.Prompts());
+    auto dlg = std::make_unique<COrloDlg>(port.Environment(window));
     window.SetPreTranslate([&](const InputMessage& msg) { return dlg->PreTranslateMessage(msg); });
     dlg->OnInitDialog();
     EXPECT_EQ(TextOf(hwnd), "for RDX-5812LQ Ver 1.0");
@@ -502,7 +529,7 @@ TEST_F(NativeDialog, TheDialogRunsOnTheNativeWindowWithTheReaderNotifyingIt) {
     ASSERT_NE(serial.last, nullptr);
     EXPECT_TRUE(window.IsControlEnabled(IDC_CLOSE));
     EXPECT_FALSE(window.IsControlEnabled(IDC_COMBO_PORT));
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(port.boxes.empty());
 
     command(IDC_CHECK_APPLICATION, BN_CLICKED);
     ASSERT_EQ(serial.last->Writes().size(), 1u);
@@ -536,30 +563,17 @@ TEST_F(NativeDialog, AnImageWithAKoreanFileNameIsProgrammed) {
     const std::wstring path = TempImage(L"\xC774\xBBF8\xC9C0-", L".bin", image);  // 이미지
     ASSERT_FALSE(path.empty());
 
-    FakeSerialBackend serial;
-    FakePortTable ports;
-    ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
-    std::vector<std::string> boxes;
-    Win32Prompts prompts;
-    prompts.messageBox = [&](const std::string& text, const std::string&, unsigned) {
-        boxes.push_back(text);
-        return IDOK;
-    };
-    prompts.fileDialog = [&](const FileDialogRequest&) { return ChosenFile(win32::Narrow(path)); };
-    window.SetPrompts(prompts);
-    OrloEnvironment env;
-    env.window = &window;
-    env.serial = &serial;
-    env.ports = &ports;
+    OnePort port;
+    FakeSerialBackend& serial = port.serial;
+    port.file = path;
+    window.SetPrompts(port.Prompts());
     {
-        COrloDlg dlg(env);
+        COrloDlg dlg(port.Environment(window));
         dlg.OnInitDialog();
-        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
-        window.ComboSetCurSel(IDC_COMBO_PORT, 1);
-        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+        port.Open(window);
         ASSERT_NE(serial.last, nullptr);
         window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM_APPLICATION, BN_CLICKED), 0);
-        EXPECT_TRUE(boxes.empty()) << boxes.front();
+        EXPECT_TRUE(port.boxes.empty()) << port.boxes.front();
         EXPECT_EQ(serial.last->Writes(),
                   (std::vector<std::vector<uint8_t>>{{0x04, 0x00, 0x07, 0x10, 0xC2, 0x63, 0x03}}));
         EXPECT_EQ(dlg.m_imageSize, image.size());
@@ -574,23 +588,16 @@ TEST_F(NativeDialog, AnotherRegionsExtensionIsAskedInANativeYesNoBox) {
     const std::wstring path = TempImage(L"voice-", L".adm", image);
     ASSERT_FALSE(path.empty());
 
-    FakeSerialBackend serial;
-    FakePortTable ports;
-    ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
-    Win32Prompts prompts;  // the boxes are the system's own
-    prompts.fileDialog = [&](const FileDialogRequest&) { return ChosenFile(win32::Narrow(path)); };
-    window.SetPrompts(prompts);
-    OrloEnvironment env;
-    env.window = &window;
-    env.serial = &serial;
-    env.ports = &ports;
+    OnePort port;
+    FakeSerialBackend& serial = port.serial;
+    port.file = path;
+    window.SetPrompts(port.Prompts(true));  // the boxes are the system's own
+    OrloEnvironment env = port.Environment(window);
     env.imageQuestion = run::ImageQuestion;
     {
         COrloDlg dlg(env);
         dlg.OnInitDialog();
-        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
-        window.ComboSetCurSel(IDC_COMBO_PORT, 1);
-        window.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+        port.Open(window);
         ASSERT_NE(serial.last, nullptr);
 
         // Answers the box (caption "Orlo") from another thread while the click waits in it.
@@ -660,19 +667,11 @@ TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep)
         SCOPED_TRACE(c.device);
         Win32DialogWindow native(::GetModuleHandleW(nullptr));
         ASSERT_TRUE(native.Create(IDD_ORLO_DIALOG));
-        FakeSerialBackend serial;
-        FakePortTable ports;
-        ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""});
-        std::vector<std::string> boxes;
-        Win32Prompts prompts;
-        prompts.messageBox = [&](const std::string& text, const std::string&, unsigned) {
-            boxes.push_back(text);
-            return IDOK;
-        };
-        prompts.fileDialog = [&](const FileDialogRequest&) {
-            return ChosenFile(win32::Narrow(path));
-        };
-        native.SetPrompts(prompts);
+        OnePort port;
+        FakeSerialBackend& serial = port.serial;
+        const std::vector<std::string>& boxes = port.boxes;
+        port.file = path;
+        native.SetPrompts(port.Prompts());
         devsim::DeviceOptions options;
         options.faults.duplicateFrame = c.duplicateFrame;
         options.faults.nakFrame = c.nakFrame;
@@ -700,11 +699,8 @@ TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep)
             }
         };
 
-        auto run = win::MakeWindowRun(native, serial, ports);
-        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_DROPDOWN), 0);
-        native.ComboSetCurSel(IDC_COMBO_PORT, 1);
-        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_COMBO_PORT, CBN_SELCHANGE), 0);
-        native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_OPEN, BN_CLICKED), 0);
+        auto run = win::MakeWindowRun(native, serial, port.ports);
+        port.Open(native);
         ASSERT_NE(serial.last, nullptr);
         native.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM_USER, BN_CLICKED), 0);
         const auto end = std::chrono::steady_clock::now() + 10s;
