@@ -251,6 +251,9 @@ std::string COrloDlg::AbandonReadBack() {
     const OwnFile partial{m_readBackPath, m_readBackId};
     const std::optional<uint64_t> kept = OwnedSize(partial);
     if (!kept) {
+        // The file it was is gone from its name: forget who it was, since the file system may
+        // give its number to the next file made, which must not be taken for ours.
+        m_readBackId = {};
         return "Reading stopped: " + m_readBackPath + " is no longer the file the blocks went to; " +
                m_readBackTarget + " is unchanged";
     }
