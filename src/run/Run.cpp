@@ -254,8 +254,7 @@ bool Run::OpenPort() {
 void Run::Start(std::vector<RunStep> steps) {
     m_steps = std::move(steps);
     m_stepIndex = 0;
-    m_userDriven = false;
-    m_programDriven = true;
+    m_driver = Driver::Program;
     m_stepStart = m_lastReply = m_runStart = m_setup.now();
     // The bytes each programming step puts on the wire (every block written and verified), so
     // the progress and its time left cover the whole run, not only the step under way.
@@ -368,7 +367,7 @@ void Run::UserRunBegins(uint8_t code) {
     }
     m_steps = {step};
     m_stepIndex = 0;
-    m_userDriven = true;
+    m_driver = Driver::User;
     m_clicked = true;
     m_sawBlockPhase = false;
     m_routingProven = false;
@@ -592,7 +591,7 @@ void Run::TakeThreadBoxes() {
 
 void Run::Poll() {
     TakeThreadBoxes();
-    if (!m_programDriven && m_state == RunState::Idle) {
+    if (m_driver != Driver::Program && m_state == RunState::Idle) {
         // The window between runs: a port that goes away is closed at once, not left open
         // for a Check or a Program that cannot reach the device.
         if (m_dlg->m_comm.m_bConnected.load() && LineGone()) WindowPortGone();
@@ -606,7 +605,8 @@ void Run::Poll() {
         return;
     }
     const auto now = m_setup.now();
-    if (m_userDriven && m_state != RunState::Countdown && !m_dlg->m_comm.m_bConnected.load()) {
+    if (m_driver == Driver::User && m_state != RunState::Countdown &&
+        !m_dlg->m_comm.m_bConnected.load()) {
         // The window's user closed the port in the middle of the run: it ends here, so the
         // next run on this port is aligned at its start like any other.
         Finish(ExitCode::Interrupted, {}, "the port was closed during the run");
@@ -617,7 +617,7 @@ void Run::Poll() {
         // with the reason rather than waiting for an answer that cannot come.
         Notify([](RunObserver& o) { o.OnError(kDeviceGone, {}); });
         if (!m_steps.empty()) AddFrameContext(m_dlg->m_retryCount + 1);
-        const bool window = m_userDriven;
+        const bool window = m_driver == Driver::User;
         Finish(ExitCode::Timeout, {}, kDeviceGone);
         if (window) WindowPortGone();
         return;
@@ -702,7 +702,7 @@ void Run::Finish(ExitCode code, const std::string& message, const std::string& d
         m_outcome.message = m_logFileFailure;
     }
     m_stepResults.push_back(m_outcome);
-    if (m_userDriven) {
+    if (m_driver == Driver::User) {
         // The window's run has ended; the window stays, and so does its port.
         SetState(RunState::Idle);
         Notify([&](RunObserver& o) { o.OnOutcome(m_outcome); });
@@ -787,7 +787,7 @@ void Run::NotConfirmed(const std::string& why) {
     m_heldReply.clear();
     AddFrameContext(m_dlg->m_retryCount + 1);
     Notify([&](RunObserver& o) { o.OnError(why, {}); });
-    const bool window = m_userDriven;
+    const bool window = m_driver == Driver::User;
     Finish(ExitCode::DeviceFailure, {}, why);
     if (window) {
         // The window's run cannot go on on a line out of step: the port closes, and the box
@@ -816,7 +816,7 @@ void Run::WindowPortGone() {
 
 void Run::OnMessageBox(const std::string& text) {
     // Not a run of ours: nothing started, or the window's run has ended.
-    if (m_steps.empty() || (m_userDriven && m_state == RunState::Idle)) return;
+    if (m_steps.empty() || (m_driver == Driver::User && m_state == RunState::Idle)) return;
     const BoxVerdict verdict = ClassifyBox(text, m_expectedCompletion, m_inStartClick);
     const RunStep& step = Step();
     if (verdict.kind == BoxKind::Completion) {

@@ -238,8 +238,10 @@ class Run : private RunWindowListener {
     std::vector<Outcome> m_stepResults;
     std::vector<uint64_t> m_stepBytes;  // wire bytes of each step's blocks (programming)
     Clock::time_point m_runStart{};
-    bool m_userDriven = false;  // the window's user pressed the button, not Start
-    bool m_programDriven = false;  // Start was called: no window's user drives this run
+    // Who drives the runs: nobody yet (a window before its first button), the window's user
+    // (a button sent the frame) or the program (Start).
+    enum class Driver { None, User, Program };
+    Driver m_driver = Driver::None;
     std::string m_expectedCompletion;  // the message that completes the step
     bool m_inStartClick = false;
     bool m_clicked = false;        // the step's button has been pressed

@@ -650,7 +650,7 @@ TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep)
         const char* device;
         uint32_t duplicateFrame;  // its reply goes again, ahead of the next frame's reply
         uint32_t nakFrame;
-        uint32_t lostAfter;  // the line goes away once this frame is answered
+        uint32_t lostAfter;  // the device hangs up once this frame is answered
         const char* box;
     };
     const Case cases[] = {
@@ -675,6 +675,7 @@ TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep)
         devsim::DeviceOptions options;
         options.faults.duplicateFrame = c.duplicateFrame;
         options.faults.nakFrame = c.nakFrame;
+        options.faults.hangUpAfter = c.lostAfter;
         devsim::Device device(options);
         std::size_t fed = 0;
         std::vector<uint8_t> lateDuplicate;
@@ -691,7 +692,7 @@ TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep)
                     }
                     for (const auto& frame : ex.out) out.insert(out.end(), frame.begin(), frame.end());
                     if (!out.empty()) serial.last->Inject(out);
-                    if (c.lostAfter != 0 && device.Stats().numbered == c.lostAfter) {
+                    if (ex.hangUp) {
                         serial.last->lineLost = true;  // nothing more comes through
                         return;
                     }
