@@ -103,7 +103,13 @@ std::wstring TempImage(const std::wstring& stem, const std::wstring& extension,
 
 // The dialog's fake COM3: the boxes it showed, and the file its file dialogs choose.
 struct OnePort {
-    OnePort() { ports.ports.push_back({"\\Device\\Serial0", "COM3", "\\\\.\\COM3", ""}); }
+    OnePort() {
+        PortInfo com3;
+        com3.valueName = "\\Device\\Serial0";
+        com3.comName = "COM3";
+        com3.devicePath = "\\\\.\\COM3";
+        ports.ports.push_back(com3);
+    }
     // The window's prompts: boxes recorded and answered OK (the system's own when
     // `systemBoxes`), file dialogs answered with `file`.
     Win32Prompts Prompts(bool systemBoxes = false) {
@@ -713,8 +719,9 @@ TEST_F(NativeDialog, TheProgramsRunIsCompleteOnlyWhenTheDeviceConfirmedItInStep)
         EXPECT_EQ(boxes[0], c.box);
         std::vector<uint8_t> codes;
         for (const auto& frame : serial.last->Writes()) codes.push_back(frame.at(3));
-        if (c.lostAfter == 0)
+        if (c.lostAfter == 0) {
             EXPECT_EQ(codes, (std::vector<uint8_t>{0x1B, 0x40, 0x41, 0x42, 0x1B}));
+        }
         if (c.nakFrame == 0 && c.lostAfter == 0) {
             EXPECT_EQ(device.ReadFlash(Region(RegionId::User).base, image.size()), image);
             EXPECT_EQ(native.GetControlText(IDC_STATUS), "Ready ");
